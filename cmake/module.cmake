@@ -1,0 +1,78 @@
+# The 32-bit module and what runs it under Wine: the test host, the module tests, the demo.
+enable_language(RC)
+
+set(MODULE_LINK_OPTIONS -static -static-libgcc -static-libstdc++)
+
+# cncs232.dll, the host's library, is imported by ordinal only.
+set(CNCS232_IMPORT ${CMAKE_BINARY_DIR}/libcncs232.a)
+add_custom_command(OUTPUT ${CNCS232_IMPORT}
+    COMMAND i686-w64-mingw32-dlltool -d ${PROJECT_SOURCE_DIR}/resources/cncs232.def
+            -l ${CNCS232_IMPORT}
+    DEPENDS ${PROJECT_SOURCE_DIR}/resources/cncs232.def VERBATIM)
+add_custom_target(cncs232_import DEPENDS ${CNCS232_IMPORT})
+
+# Bitmaps are kept as text pixel maps and turned into .bmp files here.
+set(BITMAP_DIR ${CMAKE_BINARY_DIR}/bitmaps)
+set(BITMAPS)
+foreach(name icon picture)
+    add_custom_command(OUTPUT ${BITMAP_DIR}/${name}.bmp
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${BITMAP_DIR}
+        COMMAND python3 ${PROJECT_SOURCE_DIR}/scripts/make_bitmaps.py
+                ${PROJECT_SOURCE_DIR}/resources/${name}.txt ${BITMAP_DIR}/${name}.bmp
+        DEPENDS ${PROJECT_SOURCE_DIR}/resources/${name}.txt
+                ${PROJECT_SOURCE_DIR}/scripts/make_bitmaps.py VERBATIM)
+    list(APPEND BITMAPS ${BITMAP_DIR}/${name}.bmp)
+endforeach()
+add_custom_target(bitmaps DEPENDS ${BITMAPS})
+set_source_files_properties(resources/ciphrel.rc PROPERTIES OBJECT_DEPENDS "${BITMAPS}")
+
+# One module-definition file: the run-time exports and the designer's.
+file(READ resources/runtime_exports.def RUNTIME_DEF)
+file(READ resources/designer_exports.def.in DESIGNER_DEF)
+file(WRITE ${CMAKE_BINARY_DIR}/ciphrel.def "${RUNTIME_DEF}${DESIGNER_DEF}")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+             resources/runtime_exports.def resources/designer_exports.def.in)
+
+add_library(ciphrel SHARED ${CORE_SOURCES} ${WIN_SOURCES} resources/ciphrel.rc
+            ${CMAKE_BINARY_DIR}/ciphrel.def)
+set_target_properties(ciphrel PROPERTIES PREFIX "" OUTPUT_NAME ciphrel)
+target_include_directories(ciphrel PRIVATE ${PROJECT_SOURCE_DIR})
+target_compile_options(ciphrel PRIVATE $<$<COMPILE_LANGUAGE:RC>:-I${BITMAP_DIR}>)
+target_link_options(ciphrel PRIVATE ${MODULE_LINK_OPTIONS} -Wl,--kill-at)
+target_link_libraries(ciphrel PRIVATE ${CNCS232_IMPORT} gdi32 user32 kernel32)
+add_dependencies(ciphrel cncs232_import bitmaps)
+
+# The stand-in for the host's library, placed beside the module so the loader finds it.
+add_library(cncs232 SHARED testhost/cncs232_stub.cpp testhost/cncs232_stub.def)
+set_target_properties(cncs232 PROPERTIES PREFIX "" OUTPUT_NAME cncs232)
+target_include_directories(cncs232 PRIVATE ${PROJECT_SOURCE_DIR})
+target_link_options(cncs232 PRIVATE ${MODULE_LINK_OPTIONS} -Wl,--kill-at)
+target_link_libraries(cncs232 PRIVATE user32)
+
+# The test host loads ciphrel.dll by name and resolves its exports by plain name.
+add_library(testhost STATIC testhost/test_host.cpp)
+target_include_directories(testhost PUBLIC ${PROJECT_SOURCE_DIR})
+add_dependencies(testhost ciphrel cncs232)
+
+file(GLOB MODULE_TESTS CONFIGURE_DEPENDS tests/module/*_test.cpp)
+add_executable(module_tests ${MODULE_TESTS})
+target_link_libraries(module_tests PRIVATE testhost GTest::gtest_main user32 gdi32)
+target_link_options(module_tests PRIVATE ${MODULE_LINK_OPTIONS})
+target_compile_options(module_tests PRIVATE -Wno-deprecated-declarations)
+
+add_executable(demo demo/demo.cpp)
+target_link_libraries(demo PRIVATE testhost)
+target_link_options(demo PRIVATE ${MODULE_LINK_OPTIONS})
+
+# One process for the whole suite: each Wine start is costly.
+add_test(NAME wine.module_tests COMMAND module_tests)
+set_tests_properties(wine.module_tests PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 1800)
+
+add_test(NAME pe.artifact
+         COMMAND /usr/bin/python3 ${PROJECT_SOURCE_DIR}/tests/pe/check_module.py
+                 $<TARGET_FILE:ciphrel>)
+if(EXISTS ${PROJECT_SOURCE_DIR}/tests/pe/check_resources.py)
+    add_test(NAME pe.resources
+             COMMAND /usr/bin/python3 ${PROJECT_SOURCE_DIR}/tests/pe/check_resources.py
+                     $<TARGET_FILE:ciphrel>)
+endif()

@@ -1,0 +1,5 @@
+// The module's instance handle: every resource is loaded from it.
+#pragma once
+#include <windows.h>
+
+extern HINSTANCE moduleInstance;
