@@ -1,0 +1,119 @@
+// The filter set's operations and the %XX escape codec.
+#include "engine/filter.h"
+
+#include "designer/edit_data.h"
+
+constexpr uint8_t ControlCodeLimit = 32;   // codes below it are the control codes 0-31
+constexpr int32_t FilterCapacity = 256;    // one slot per byte value
+
+int32_t FindFilterCode(const FilterSet* set, bool filterControlCodes, uint8_t code) {
+    if (filterControlCodes && code < ControlCodeLimit) return FilterControlRefused;
+    for (int32_t i = 0; i < set->count; ++i) {
+        if (set->codes[i] == code) return i;
+    }
+    return FilterAbsent;
+}
+
+bool AddFilterCode(FilterSet* set, bool filterControlCodes, uint8_t code) {
+    // A set without duplicates cannot be full while a code is absent; the bound only
+    // guards against a damaged count.
+    if (FindFilterCode(set, filterControlCodes, code) != FilterAbsent) return false;
+    if (set->count < 0 || set->count >= FilterCapacity) return false;
+    set->codes[set->count++] = code;
+    return true;
+}
+
+bool RemoveFilterCode(FilterSet* set, bool filterControlCodes, uint8_t code) {
+    int32_t index = FindFilterCode(set, filterControlCodes, code);
+    if (index < 0) return false;
+    for (int32_t i = index + 1; i < set->count; ++i) set->codes[i - 1] = set->codes[i];
+    --set->count;
+    return true;
+}
+
+void SeedFilterSet(FilterSet* set, bool filterControlCodes, const char* characters,
+                   const uint16_t* codes, int maxCodes) {
+    // The default fill is stored directly: an empty set cannot refuse either code.
+    if (set->count == 0) {
+        set->codes[0] = PercentCode;
+        set->count = 1;
+        if (!filterControlCodes) {
+            set->codes[1] = 0;
+            set->count = 2;
+        }
+    }
+    // A set filled while control codes were filtered lacks the zero byte; an object that
+    // turns that filtering off must still never let a zero byte through.
+    if (!filterControlCodes) AddFilterCode(set, filterControlCodes, 0);
+    if (characters != nullptr) {
+        for (const char* c = characters; *c != '\0'; ++c) {
+            AddFilterCode(set, filterControlCodes, static_cast<uint8_t>(*c));
+        }
+    }
+    if (codes != nullptr) {
+        for (int i = 0; i < maxCodes && codes[i] != CodeListEnd; ++i) {
+            AddFilterCode(set, filterControlCodes, static_cast<uint8_t>(codes[i] & 0xFF));
+        }
+    }
+}
+
+char HexDigit(uint32_t value) {
+    return static_cast<char>(value < 10 ? '0' + value : 'A' + (value - 10));
+}
+
+// Only '0' to '9' are taken as digits; every other character, lowercase letters and the
+// NUL included, counts as x - 55, so 'A' to 'F' give 10 to 15 and the rest falls outside.
+int32_t HexValue(uint8_t character) {
+    if (character >= '0' && character <= '9') return character - '0';
+    return character - ('A' - 10);
+}
+
+void FilterBytes(const FilterSet* set, bool filterControlCodes, char* out,
+                 const uint8_t* in, size_t length) {
+    // One pass over the set instead of a search per byte; the table answers exactly
+    // what FindFilterCode would.
+    bool filtered[256] = {};
+    for (int32_t i = 0; i < set->count && i < FilterCapacity; ++i) filtered[set->codes[i]] = true;
+    if (filterControlCodes) {
+        for (uint8_t c = 0; c < ControlCodeLimit; ++c) filtered[c] = true;
+    }
+    size_t o = 0;
+    for (size_t i = 0; i < length; ++i) {
+        uint8_t b = in[i];
+        if (filtered[b]) {
+            out[o] = '%';
+            out[o + 1] = HexDigit(b / 16u);
+            out[o + 2] = HexDigit(b % 16u);
+            o += 3;
+        } else {
+            out[o++] = static_cast<char>(b);
+        }
+    }
+    out[o] = '\0';
+}
+
+uint32_t DefilterBytes(uint8_t* out, const char* in, size_t length) {
+    // Digits of an escape cut short by the end of the text are read as the terminating
+    // NUL (value -55). For a '%' second to last that is the NUL itself. For a '%' last the
+    // high digit is the NUL and the low digit, which would lie past it, is given the same
+    // value rather than read: the text then behaves as if followed by NULs, so the escape
+    // yields 16 * -55 - 55, whose low 8 bits are 0x59 ('Y').
+    auto at = [in, length](size_t j) -> uint8_t {
+        return j < length ? static_cast<uint8_t>(in[j]) : uint8_t{0};
+    };
+    size_t i = 0;
+    uint32_t o = 0;
+    while (i < length) {
+        if (in[i] == '%') {
+            int32_t value = 16 * HexValue(at(i + 1)) + HexValue(at(i + 2));
+            out[o] = static_cast<uint8_t>(static_cast<uint32_t>(value) & 0xFFu);
+            i += 3;
+        } else {
+            out[o] = static_cast<uint8_t>(in[i]);
+            ++i;
+        }
+        ++o;
+    }
+    out[o] = 0;
+    return o;
+}
