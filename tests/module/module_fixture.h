@@ -1,0 +1,37 @@
+// A module test starts a fresh run (Initialize) and ends it (the last Free), so keys and
+// jobs never leak from one test into the next; the filter set and the file settings
+// outlive Free by design and are set by tests that depend on them.
+#pragma once
+#include <gtest/gtest.h>
+
+#include "testhost/test_host.h"
+
+class ModuleTest : public ::testing::Test {
+protected:
+    TestHost host;
+
+    void SetUp() override { host.Initialize(); }
+    void TearDown() override {
+        host.onEvent = nullptr;
+        host.Free();
+        EXPECT_TRUE(host.faults.empty()) << "first fault: " << host.faults.front();
+    }
+
+    static HostValue Text(char* text) { return reinterpret_cast<HostValue>(text); }
+};
+
+// Codes of the routines, as the event editor numbers them.
+namespace Code {
+constexpr int OnError = 0, KeyExists = 1, CharacterFiltered = 2, CodeFiltered = 3,
+              IsPadding = 4, ControlCodesFiltered = 5, FileDone = 6, FileBusy = 7;
+constexpr int AddKey = 0, RemoveKey = 1, AddCharacters = 2, AddCode = 3,
+              RemoveCharacters = 4, RemoveCode = 5, ClearExpressionError = 6,
+              EncryptFile = 7, DecryptFile = 8, NoPadding = 9, Padding = 10,
+              EnableControlCodes = 11, DisableControlCodes = 12, SetTimeInterval = 13,
+              SetPercentInterval = 14;
+constexpr int EncryptInteger = 0, ConvertToInteger = 1, EncryptString = 2,
+              DecryptInteger = 3, ConvertToFloat = 4, DecryptString = 5, FilterString = 6,
+              DefilterString = 7, ErrorCode = 8, ExpressionErrorCode = 9, RandomKey = 10,
+              FileTimeInterval = 11, FileProgress = 12, FilePercentInterval = 13,
+              FileSize = 14;
+}  // namespace Code
