@@ -1,0 +1,31 @@
+// The host library's functions that the designer calls; imported by ordinal (12, 191 and
+// the HostSurface members) through an import library made from resources/cncs232.def.
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+
+extern "C" {
+// Runs dialog `dialogId` modally; `param` reaches the procedure with WM_INITDIALOG.
+int32_t __stdcall HostDialogBox(HINSTANCE instance, int32_t dialogId, HWND parent,
+                                DLGPROC procedure, int32_t, int32_t, int32_t, void* param);
+// The frame editor's drawing surface for a surface handle, or null.
+void* __stdcall HostGetEditorSurface(uint32_t handle, int32_t);
+}
+
+// A drawing surface of the host. Its layout is the host's: callers hold it as 1024 bytes,
+// which the host's implementation never exceeds, and drive it only through the members.
+struct alignas(8) HostSurface {
+    unsigned char storage[1024];
+
+    void __attribute__((thiscall)) HostSurfaceConstruct();
+    int32_t __attribute__((thiscall)) HostSurfaceCreate(int32_t width, int32_t height,
+                                                        void* editorSurface);
+    int32_t __attribute__((thiscall)) HostSurfaceLoadBitmap(HINSTANCE instance,
+                                                            int32_t bitmapId, int32_t flags);
+    int32_t __attribute__((thiscall)) HostSurfaceBlit(void* destination, int32_t x, int32_t y,
+                                                      int32_t mode, int32_t, int32_t,
+                                                      int32_t);
+    void __attribute__((thiscall)) HostSurfaceDestruct();
+};
+static_assert(sizeof(HostSurface) == 1024 && alignof(HostSurface) == 8);
