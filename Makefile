@@ -1,0 +1,53 @@
+# Two commands do everything on a fresh Debian bookworm machine (as root):
+#   make        installs what is missing, builds dist/ciphrel.dll and runs the demo
+#   make test   installs what is missing, builds and runs every test
+.PHONY: all deps module native sanitize dist demo test clean
+
+JOBS ?= 2
+SHELL := /bin/bash
+.SHELLFLAGS := -o pipefail -ec
+
+all: dist demo
+
+deps:
+	@scripts/install-deps.sh
+
+build/native/Makefile: deps
+	@cmake --preset native >/dev/null
+build/sanitize/Makefile: deps
+	@cmake --preset sanitize >/dev/null
+build/module/Makefile: deps
+	@cmake --preset module >/dev/null
+
+native: build/native/Makefile
+	@cmake --build --preset native -j$(JOBS)
+sanitize: build/sanitize/Makefile
+	@cmake --build --preset sanitize -j$(JOBS)
+module: build/module/Makefile
+	@cmake --build --preset module -j$(JOBS)
+
+dist: module
+	@mkdir -p dist
+	@cp build/module/ciphrel.dll dist/ciphrel.dll
+	@echo "dist/ciphrel.dll written"
+
+# The demo plays a game session through the test host against dist/ciphrel.dll under
+# Wine; where this machine cannot run 32-bit code it runs the same session in-process.
+demo: dist native
+	@if scripts/wine-ready.sh; then \
+	    cp dist/ciphrel.dll build/module/ciphrel.dll && \
+	    scripts/wine-run.sh build/module/demo.exe; \
+	else \
+	    echo "(running the demo in-process instead: same module code, built natively)"; \
+	    build/native/demo; \
+	fi
+
+test: native sanitize module
+	@scripts/wine-ready.sh || true
+	@cd build/native && ctest --output-on-failure -j$(JOBS)
+	@cd build/sanitize && ctest --output-on-failure -j$(JOBS)
+	@cd build/module && ctest --output-on-failure
+	@-WINEPREFIX=$(CURDIR)/build/wineprefix wineserver -k >/dev/null 2>&1
+
+clean:
+	rm -rf build dist
