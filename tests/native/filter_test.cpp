@@ -6,9 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/engine_state.h"
 #include "engine/filter.h"
-#include "runtime/routines.h"
 
 namespace {
 
@@ -101,20 +99,6 @@ TEST(Filter, DecoderTakesEveryPercentAsAnEscape) {
     for (const Row& row : rows) EXPECT_EQ(Defilter(row.in), row.out) << row.in;
 }
 
-TEST(Filter, HexHelpers) {
-    EXPECT_EQ(HexDigit(0), '0');
-    EXPECT_EQ(HexDigit(9), '9');
-    EXPECT_EQ(HexDigit(10), 'A');
-    EXPECT_EQ(HexDigit(15), 'F');
-    EXPECT_EQ(HexValue('0'), 0);
-    EXPECT_EQ(HexValue('9'), 9);
-    EXPECT_EQ(HexValue('A'), 10);
-    EXPECT_EQ(HexValue('F'), 15);
-    EXPECT_EQ(HexValue('a'), 42);
-    EXPECT_EQ(HexValue(0), -55);
-    EXPECT_EQ(HexValue(255), 200);
-}
-
 TEST(Filter, ControlCodesAreFilteredButUntouchableWhileTheFlagIsSet) {
     FilterSet set = MakeSet({PercentCode, 9});
     EXPECT_EQ(FindFilterCode(&set, true, 9), -2);
@@ -151,24 +135,6 @@ TEST(Filter, FullSetRefusesEveryAddition) {
     for (int c = 0; c < 256; ++c) EXPECT_FALSE(AddFilterCode(&set, false, uint8_t(c)));
     EXPECT_EQ(set.count, 256);
     EXPECT_EQ(FindFilterCode(&set, false, 0), 255);
-}
-
-TEST(Filter, DisableActionAddsTheZeroByteOnce) {
-    FilterSet saved = engine.filterSet;
-    bool savedFlag = engine.filterControlCodes;
-    RunData rd{};
-
-    engine.filterSet = MakeSet({PercentCode, 'x'});
-    engine.filterControlCodes = true;
-    EnableControlCodesAction(&rd, 0, 0);
-    DisableControlCodesAction(&rd, 0, 0);
-    EXPECT_FALSE(engine.filterControlCodes);
-    EXPECT_EQ(Codes(engine.filterSet), (std::vector<uint8_t>{PercentCode, 'x', 0}));
-    DisableControlCodesAction(&rd, 0, 0);
-    EXPECT_EQ(engine.filterSet.count, 3);
-
-    engine.filterSet = saved;
-    engine.filterControlCodes = savedFlag;
 }
 
 TEST(Filter, SeedFillsAnEmptySetByTheFlag) {
