@@ -63,6 +63,8 @@ int32_t CIPHREL_STDCALL MakeIcon(void*, uint8_t* icon, int32_t, int32_t, int32_t
     return 0;
 }
 
+// The host's caller guarantees 4-byte stack alignment only; the surface needs 8.
+__attribute__((force_align_arg_pointer))
 void CIPHREL_STDCALL EditorDisplay(void* editorRecord, int32_t, int32_t, int32_t,
                                    ObjectRect* rect) {
     const auto handle = static_cast<uint32_t>(

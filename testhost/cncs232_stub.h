@@ -1,0 +1,20 @@
+// The stand-in host library's call log, read by the designer tests through the stub's
+// named exports (StubReset, StubCallCount, StubCallAt).
+#pragma once
+#include <cstdint>
+
+struct StubCall {
+    int32_t ordinal;            // 12, 191, 308, 313, 336, 340 or 395
+    const void* self;           // the HostSurface of a member call, else null
+    int32_t argCount;           // arguments after `self`
+    uint32_t args[8];
+};
+
+constexpr int32_t StubMaxCalls = 64;    // later calls are counted but not kept
+
+extern "C" {
+// Clears the log; ordinal 191 answers `editorSurface` from now on.
+using StubResetFunction = void(__stdcall*)(void* editorSurface);
+using StubCallCountFunction = int32_t(__stdcall*)();
+using StubCallAtFunction = const StubCall*(__stdcall*)(int32_t index);   // null past the end
+}
