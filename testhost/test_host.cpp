@@ -173,6 +173,18 @@ int16_t TestHost::ActionText(RunData* object, int code, std::vector<std::string>
 }
 
 HostValue TestHost::Expression(RunData* object, int code, std::vector<HostParam> params) {
+    return CallExpression(object, code, std::move(params), nullptr);
+}
+
+std::string TestHost::ExpressionText(RunData* object, int code,
+                                     std::vector<HostParam> params) {
+    std::string text;
+    CallExpression(object, code, std::move(params), &text);
+    return text;
+}
+
+HostValue TestHost::CallExpression(RunData* object, int code, std::vector<HostParam> params,
+                                   std::string* text) {
     // Nested calls (from events) keep their own parameter lists.
     std::vector<HostParam> outer = std::move(pending);
     const size_t outerNext = nextParam;
@@ -186,19 +198,16 @@ HostValue TestHost::Expression(RunData* object, int code, std::vector<HostParam>
         faults.push_back("expression " + std::to_string(code) + " fetched " +
                          std::to_string(nextParam) + " of " +
                          std::to_string(pending.size()) + " parameters");
+    if (text != nullptr) {
+        // Read while the parameters live: a routine may hand one back as its result.
+        if ((GetHostFlags(object) & ResultIsString) == 0)
+            faults.push_back("expression " + std::to_string(code) + " returned no string");
+        else
+            *text = reinterpret_cast<const char*>(result);
+    }
     pending = std::move(outer);
     nextParam = outerNext;
     return result;
-}
-
-std::string TestHost::ExpressionText(RunData* object, int code,
-                                     std::vector<HostParam> params) {
-    const HostValue result = Expression(object, code, std::move(params));
-    if ((GetHostFlags(object) & ResultIsString) == 0) {
-        faults.push_back("expression " + std::to_string(code) + " returned no string");
-        return {};
-    }
-    return reinterpret_cast<const char*>(result);
 }
 
 int16_t TestHost::Frame(RunData* object) { return api->HandleRunObject(object); }

@@ -53,6 +53,8 @@ public:
     // `texts` holds what the strings contain then (an action may cut a key in place).
     int16_t ActionText(RunData* object, int code, std::vector<std::string>& texts);
     // Clears the result-kind bits, serves `params` in order, calls expression `code`.
+    // A string result may point into a parameter the host owns, which lives only until
+    // this returns: use ExpressionText for string results.
     HostValue Expression(RunData* object, int code, std::vector<HostParam> params = {});
     // The same, for a string result: checks ResultIsString and copies the text.
     std::string ExpressionText(RunData* object, int code, std::vector<HostParam> params = {});
@@ -72,6 +74,8 @@ public:
     void Serve(RunData* rd, int service, uint32_t a, uint32_t b, HostValue* result);
 
 private:
+    HostValue CallExpression(RunData* object, int code, std::vector<HostParam> params,
+                             std::string* text);
     const ModuleApi* api;
     std::vector<RunData*> objects;
     std::vector<HostParam> pending;         // parameters of the expression being called
