@@ -1,5 +1,6 @@
 // A short game session against the module, printed as a designer would see it.
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,100 @@ static const char* ErrorMeaning(int32_t code) {
         "key cannot be removed during file work",
     };
     return code >= 0 && code <= 9 ? meanings[code] : "unknown";
+}
+
+static void AddKey(TestHost& host, RunData* object, const std::string& key) {
+    std::vector<std::string> texts{key};
+    host.ActionText(object, 0, texts);
+}
+
+static bool KeyExists(TestHost& host, RunData* object, std::string key) {
+    return host.Condition(object, 1, reinterpret_cast<HostValue>(key.data())) == 1;
+}
+
+static void ShowKeysAndNumbers(TestHost& host, RunData* object) {
+    std::printf("\nKeys and numbers\n");
+    AddKey(host, object, "dragon");
+    std::printf("  Add an Encryption Key \"dragon\"; Does a Specific Key Exist? \"dragon\": %s,"
+                " \"Dragon\": %s\n", KeyExists(host, object, "dragon") ? "yes" : "no",
+                KeyExists(host, object, "Dragon") ? "yes" : "no");
+    std::printf("  Add an Encryption Key \"dragon\" again:\n");
+    AddKey(host, object, "dragon");
+    std::printf("  Add an Encryption Key with a 60-character text:\n");
+    AddKey(host, object, std::string(60, 'k'));
+
+    const int32_t score = 1234567, level = 42;
+    auto half = [&](int code, int32_t l, int32_t r, int32_t selector) {
+        return static_cast<int32_t>(host.Expression(
+            object, code, {HostParam::Str("dragon"), HostParam::Int(l), HostParam::Int(r),
+                           HostParam::Int(selector)}));
+    };
+    const int32_t a = half(0, score, level, 0), b = half(0, score, level, 2);
+    std::printf("  EncryptInteger(\"dragon\", %d, %d, 0/2) = %d, %d\n", score, level, a, b);
+    std::printf("  DecryptInteger(\"dragon\", %d, %d, 0/2) = %d, %d\n", a, b,
+                half(3, a, b, 0), half(3, a, b, 2));
+
+    const float health = 87.25f;
+    const auto bits = static_cast<int32_t>(
+        host.Expression(object, 1, {HostParam::Float(health)}));
+    const int32_t fa = half(0, bits, 0, 0), fb = half(0, bits, 0, 2);
+    const auto back = static_cast<int32_t>(host.Expression(
+        object, 4, {HostParam::Int(half(3, fa, fb, 0))}));
+    float restored;
+    std::memcpy(&restored, &back, sizeof restored);
+    std::printf("  the float %.2f: ConvertToInteger( %d, encrypted %d %d, decrypted and "
+                "ConvertToFloat( %.2f\n", health, bits, fa, fb, restored);
+    const auto unchanged = static_cast<int32_t>(host.Expression(
+        object, 0, {HostParam::Str("ghost"), HostParam::Int(7), HostParam::Int(8),
+                    HostParam::Int(0)}));
+    std::printf("  EncryptInteger( with a key never added returns its input: %d,"
+                " ExpressionErrorCode( = %d\n", unchanged,
+                static_cast<int32_t>(host.Expression(object, 9)));
+    host.Action(object, 6);
+}
+
+static std::string Printable(const std::string& text) {
+    std::string out;
+    for (unsigned char c : text) {
+        if (c < 32 || c >= 127) out += "\\x" + std::string(1, "0123456789ABCDEF"[c >> 4]) +
+                           "0123456789ABCDEF"[c & 15];
+        else out += static_cast<char>(c);
+    }
+    return out;
+}
+
+static void ShowStrings(TestHost& host, RunData* object) {
+    std::printf("\nStrings\n");
+    const std::string sentence = "The treasure is under the old oak tree.";
+    const std::string cipher = host.ExpressionText(
+        object, 2, {HostParam::Str("dragon"), HostParam::Str(sentence)});
+    std::printf("  (bytes outside printable ASCII are shown here as \\xNN)\n");
+    std::printf("  EncryptString$(\"dragon\", \"%s\")\n    = \"%s\"\n", sentence.c_str(),
+                Printable(cipher).c_str());
+    std::printf("  DecryptString$ of it = \"%s\"\n", host.ExpressionText(
+        object, 5, {HostParam::Str("dragon"), HostParam::Str(cipher)}).c_str());
+
+    RunData* web = host.Create(TestHost::NewEditData(1, "&=,. ?+", {9, 10, 12, 13}));
+    const std::string webCipher = host.ExpressionText(
+        web, 2, {HostParam::Str("dragon"), HostParam::Str(sentence)});
+    std::printf("  from an object with the \"Internet\" characters &=,. ?+ filtered too:\n"
+                "    = \"%s\"\n", Printable(webCipher).c_str());
+    std::printf("  DecryptString$ of it = \"%s\"\n", host.ExpressionText(
+        web, 5, {HostParam::Str("dragon"), HostParam::Str(webCipher)}).c_str());
+    host.Destroy(web);
+    std::printf("  (the filter set is shared: the space and the other \"Internet\" characters"
+                " stay filtered for every object)\n");
+
+    const std::string raw = "50% off\ttoday\n";
+    const std::string filtered = host.ExpressionText(object, 6, {HostParam::Str(raw)});
+    std::printf("  FilterString$(\"%s\") = \"%s\"\n", Printable(raw).c_str(),
+                filtered.c_str());
+    std::printf("  DefilterString$ of it = \"%s\"\n", Printable(host.ExpressionText(
+        object, 7, {HostParam::Str(filtered)})).c_str());
+}
+
+static void ShowFiles(TestHost& host, RunData* object) {
+    (void)host, (void)object;
 }
 
 int main() {
@@ -58,6 +153,10 @@ int main() {
     host.Action(object, 6);
     std::printf("  after Clear Expression Error Code, ExpressionErrorCode( = %d\n",
                 static_cast<int32_t>(host.Expression(object, 9)));
+
+    ShowKeysAndNumbers(host, object);
+    ShowStrings(host, object);
+    ShowFiles(host, object);
 
     host.Destroy(object);
     host.Free();
