@@ -185,15 +185,6 @@ TEST_F(FileJobTest, BudgetsSpreadTheWorkOverContinuations) {
     }
 }
 
-TEST_F(FileJobTest, ProgressReadsTheShareDone) {
-    settings.percentInterval = 25;
-    std::vector<int32_t> progress;
-    Step(MakeFile(Bytes(64, 1)), ModeEncrypt,
-         [&](size_t) { progress.push_back(FileJobProgress(&job)); });
-    progress.push_back(FileJobProgress(&job));
-    EXPECT_EQ(progress, (std::vector<int32_t>{0, 25, 50, 75, 100}));
-}
-
 TEST_F(FileJobTest, BudgetsOffCompleteWithinTheStart) {
     const std::pair<int32_t, int32_t> percentAndInterval[] = {
         {0, 0}, {100, 0}, {-5, 0}, {0, -3}, {250, INT32_MIN},
