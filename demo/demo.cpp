@@ -1,6 +1,7 @@
 // A short game session against the module, printed as a designer would see it.
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -113,8 +114,71 @@ static void ShowStrings(TestHost& host, RunData* object) {
         object, 7, {HostParam::Str(filtered)})).c_str());
 }
 
+static std::vector<uint8_t> ReadAll(const std::string& path) {
+    std::vector<uint8_t> bytes;
+    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+        uint8_t chunk[65536];
+        size_t n;
+        while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0)
+            bytes.insert(bytes.end(), chunk, chunk + n);
+        std::fclose(f);
+    }
+    return bytes;
+}
+
 static void ShowFiles(TestHost& host, RunData* object) {
-    (void)host, (void)object;
+    std::printf("\nFiles\n");
+    const std::string path =
+        (std::filesystem::temp_directory_path() / "ciphrel-demo-save.dat").string();
+    std::vector<uint8_t> original(3 * 1024 * 1024 + 5);
+    uint32_t state = 12345;
+    for (uint8_t& b : original) {
+        state = state * 1103515245u + 12345u;
+        b = static_cast<uint8_t>(state >> 24);
+    }
+    if (FILE* f = std::fopen(path.c_str(), "wb")) {
+        std::fwrite(original.data(), 1, original.size(), f);
+        std::fclose(f);
+    }
+    std::printf("  a saved game of %zu bytes\n", original.size());
+
+    bool done = false;
+    host.onEvent = [&](const HostEvent& event) {
+        if (event.condition == 6) done = true;
+        if (event.condition == 0)
+            std::printf("  On Error: ErrorCode( = %d\n",
+                        static_cast<int32_t>(host.Expression(event.object, 8)));
+    };
+    host.Action(object, 14, 20);                // Set File Work Percentage Interval to 20 %
+    std::vector<std::string> texts{"dragon", path};
+    host.ActionText(object, 7, texts);          // Encrypt a File
+    std::printf("  Encrypt a File with 20%% a frame: FileSize( = %d\n",
+                static_cast<int32_t>(host.Expression(object, 14)));
+    for (int frame = 1; !done && frame <= 100; ++frame) {
+        const int16_t again = host.Frame(object);
+        std::printf("  frame %d: FileProgress( = %d%s\n", frame,
+                    static_cast<int32_t>(host.Expression(object, 12)),
+                    done ? ", File is Done Being Encrypted/Decrypted" : "");
+        if (again != 0) break;
+    }
+    const std::vector<uint8_t> encrypted = ReadAll(path);
+    std::printf("  the file is now %zu bytes (padded to a whole block), %s\n", encrypted.size(),
+                std::memcmp(encrypted.data(), original.data(), 64) != 0 ? "unreadable"
+                                                                        : "UNCHANGED?");
+
+    host.Action(object, 14, 0);                 // no budget: the whole job within the action
+    done = false;
+    host.ActionText(object, 8, texts);          // Decrypt a File
+    const std::vector<uint8_t> decrypted = ReadAll(path);
+    bool same = decrypted.size() >= original.size() &&
+                std::memcmp(decrypted.data(), original.data(), original.size()) == 0;
+    for (size_t i = original.size(); same && i < decrypted.size(); ++i) same = decrypted[i] == 0;
+    std::printf("  Decrypt a File at once: %s; the original %s, followed by %zu zero bytes\n",
+                done ? "done within the action" : "NOT DONE",
+                same ? "comes back byte for byte" : "DOES NOT COME BACK",
+                decrypted.size() - original.size());
+    std::remove(path.c_str());
+    host.onEvent = nullptr;
 }
 
 int main() {
