@@ -49,8 +49,9 @@ target_include_directories(cncs232 PRIVATE ${PROJECT_SOURCE_DIR})
 target_link_options(cncs232 PRIVATE ${MODULE_LINK_OPTIONS} -Wl,--kill-at)
 target_link_libraries(cncs232 PRIVATE user32)
 
-# The test host loads ciphrel.dll by name and resolves its exports by plain name.
-add_library(testhost STATIC testhost/test_host.cpp)
+# The test host loads ciphrel.dll by name and resolves its exports by plain name; it
+# shares only the EditData record helpers with the module.
+add_library(testhost STATIC testhost/test_host.cpp designer/edit_data.cpp)
 target_include_directories(testhost PUBLIC ${PROJECT_SOURCE_DIR})
 add_dependencies(testhost ciphrel cncs232)
 
