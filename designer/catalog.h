@@ -1,5 +1,4 @@
-// The event catalog: descriptor tables of the conditions, actions and expressions that the
-// event editor lists, and the lookups its exports make in them.
+// Event catalog: descriptor tables of conditions, actions and expressions, and lookups.
 #pragma once
 #include <cstdint>
 

@@ -1,5 +1,4 @@
-// Event-editor exports: the three menus, codes from menu commands, descriptors, display
-// texts and parameter titles, all read from the module's resources.
+// Event-editor exports: menus, codes from menu commands, descriptors, texts and titles.
 #include <windows.h>
 
 #include "designer/catalog.h"

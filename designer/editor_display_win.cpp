@@ -1,5 +1,4 @@
-// Frame-editor exports: the icon, the picture drawn in the editor, the rectangle, size
-// changes, the information texts, and the exports the object has no use for.
+// Frame-editor exports: icon, editor picture, rectangle, size, information, no-op exports.
 #include <windows.h>
 
 #include <cstdint>

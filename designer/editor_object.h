@@ -1,5 +1,4 @@
-// Portable parts of the frame-editor exports: the object's rectangle, size changes, the
-// byte count of a packed bitmap, and the presets of the setup dialog.
+// Portable parts of the frame-editor exports: rectangle, size, bitmap size, presets.
 #pragma once
 #include <cstdint>
 

@@ -1,5 +1,4 @@
-// The designer's exports: event catalog, setup dialog, editor display and information.
-// Declared once, so the definitions and the tests that resolve them share one signature.
+// The designer's exports, declared once for their definitions and the tests.
 #pragma once
 #include <cstdint>
 

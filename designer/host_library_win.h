@@ -1,5 +1,4 @@
-// The host library's functions that the designer calls; imported by ordinal (12, 191 and
-// the HostSurface members) through an import library made from resources/cncs232.def.
+// The host library's functions the designer imports by ordinal (see resources/cncs232.def).
 #pragma once
 #include <windows.h>
 

@@ -1,5 +1,4 @@
-// The setup dialog: CreateObject and SelectPopup run it through the host's dialog service
-// to edit a record's flags, filter characters and filter codes.
+// The setup dialog, opened by CreateObject and SelectPopup through the host's dialog service.
 #include <windows.h>
 
 #include <cstring>

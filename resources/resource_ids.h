@@ -1,5 +1,4 @@
-// Resource numbers shared by the resource script and the designer code; plain #defines
-// so that windres's preprocessor reads this file as well as the C++ compiler.
+// Resource numbers shared by the resource script and the C++ code (plain #defines).
 #ifndef CIPHREL_RESOURCE_IDS_H
 #define CIPHREL_RESOURCE_IDS_H
 

@@ -1,5 +1,4 @@
-// A stand-in for the host's library: runs dialogs with DialogBoxParamA and records every
-// call of the dialog, editor-surface and HostSurface functions in order.
+// Stand-in host library: runs dialogs and logs every host-library call in order.
 #include <windows.h>
 
 #include <cstdint>

@@ -1,5 +1,4 @@
-// The stand-in host library's call log, read by the designer tests through the stub's
-// named exports (StubReset, StubCallCount, StubCallAt).
+// Call log of the stand-in host library, read through its named exports.
 #pragma once
 #include <cstdint>
 

@@ -1,6 +1,4 @@
-// The designer exports of the real module, driven as the host's editors drive them: menus,
-// texts, the setup dialog run through the stand-in host library, the icon, the editor
-// picture, the rectangle and the information texts.
+// Designer exports of the real module, driven as the host's editors drive them.
 #include <windows.h>
 
 #include <gtest/gtest.h>

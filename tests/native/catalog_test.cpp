@@ -1,5 +1,4 @@
-// Event catalog: the three descriptor tables word for word, entry walking, and codes
-// from menu commands.
+// Event catalog: descriptor tables word for word, entry walking, codes from menu IDs.
 #include <gtest/gtest.h>
 
 #include <cstdint>

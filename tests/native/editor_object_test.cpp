@@ -1,5 +1,4 @@
-// Frame-editor helpers: packed bitmap sizes, the object's rectangle, size changes and the
-// setup dialog's presets.
+// Frame-editor helpers: packed bitmap sizes, rectangle, size changes, setup presets.
 #include <gtest/gtest.h>
 
 #include <cstdint>
