@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include "engine/allocation.h"
 #include "runtime/report.h"
 
 #if !defined(_WIN32)
@@ -120,9 +121,9 @@ int32_t StartFileJob(FileJob* job, const FileSettings* settings, const char* pat
     }
     job->paddedSize = static_cast<uint32_t>(RoundUpToBlock(static_cast<uint64_t>(length)));
 
-    free(job->buffer);
+    EngineRelease(job->buffer);
     // One byte more, so that an empty file still gets a buffer of its own.
-    job->buffer = static_cast<uint8_t*>(malloc(size_t(job->paddedSize) + 1));
+    job->buffer = static_cast<uint8_t*>(EngineAllocate(size_t(job->paddedSize) + 1));
     if (job->buffer == nullptr) return AbandonStart(job, ErrFileOpen);
 
     size_t bytesRead = fread(job->buffer, 1, job->paddedSize, job->stream);
@@ -158,7 +159,7 @@ int32_t ContinueFileJob(FileJob* job, const FileSettings* settings) {
 
 void AbandonFileJob(FileJob* job) {
     if (job->stream != nullptr) fclose(job->stream);
-    free(job->buffer);
+    EngineRelease(job->buffer);
     job->stream = nullptr;
     job->buffer = nullptr;
     job->key = nullptr;

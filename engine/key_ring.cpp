@@ -1,17 +1,16 @@
 // The module-wide key ring: named Blowfish contexts, found by exact comparison of names.
 #include "engine/key_ring.h"
 
-#include <cstdlib>
 #include <cstring>
-#include <new>
 
+#include "engine/allocation.h"
 #include "runtime/report.h"
 
 namespace {
 
 // Slots of a new array are zero, so unused slots never hold stale pointers.
 KeyEntry* NewEntryArray(int32_t capacity) {
-    return static_cast<KeyEntry*>(std::calloc(size_t(capacity), sizeof(KeyEntry)));
+    return static_cast<KeyEntry*>(EngineAllocateZeroed(size_t(capacity), sizeof(KeyEntry)));
 }
 
 bool NameEquals(const char* name, const char* text, size_t length) {
@@ -40,15 +39,15 @@ int32_t AddKey(KeyRing* ring, const char* text, size_t length) {
         if (NameEquals(ring->entries[i].name, text, length)) return ErrKeyExists;
 
     // Everything is allocated before the ring is touched, so a failure leaves it as it was.
-    char* name = static_cast<char*>(std::malloc(length + 1));
-    BlowfishContext* context = new (std::nothrow) BlowfishContext;
+    char* name = static_cast<char*>(EngineAllocate(length + 1));
+    auto* context = static_cast<BlowfishContext*>(EngineAllocate(sizeof(BlowfishContext)));
     KeyEntry* grown = nullptr;
     const bool full = ring->count == ring->capacity;
     if (full) grown = NewEntryArray(ring->capacity + KeyRingGrowth);
     if (name == nullptr || context == nullptr || (full && grown == nullptr)) {
-        std::free(name);
-        delete context;
-        std::free(grown);
+        EngineRelease(name);
+        EngineRelease(context);
+        EngineRelease(grown);
         return KeyOutOfMemory;
     }
 
@@ -59,7 +58,7 @@ int32_t AddKey(KeyRing* ring, const char* text, size_t length) {
     // Entries move to the new array; the contexts they point to stay where they are.
     if (full) {
         std::memcpy(grown, ring->entries, size_t(ring->count) * sizeof(KeyEntry));
-        std::free(ring->entries);
+        EngineRelease(ring->entries);
         ring->entries = grown;
         ring->capacity += KeyRingGrowth;
     }
@@ -75,12 +74,12 @@ int32_t RemoveKey(KeyRing* ring, const char* text) {
     KeyEntry* compacted = NewEntryArray(ring->capacity);
     if (compacted == nullptr) return KeyOutOfMemory;
 
-    std::free(ring->entries[index].name);
-    delete ring->entries[index].context;
+    EngineRelease(ring->entries[index].name);
+    EngineRelease(ring->entries[index].context);
     std::memcpy(compacted, ring->entries, size_t(index) * sizeof(KeyEntry));
     std::memcpy(compacted + index, ring->entries + index + 1,
                 size_t(ring->count - index - 1) * sizeof(KeyEntry));
-    std::free(ring->entries);
+    EngineRelease(ring->entries);
     ring->entries = compacted;
     --ring->count;
     return KeyOk;
@@ -89,11 +88,11 @@ int32_t RemoveKey(KeyRing* ring, const char* text) {
 void ReleaseKeyRing(KeyRing* ring) {
     if (ring->entries != nullptr) {
         for (int32_t i = 0; i < ring->count; ++i) {
-            std::free(ring->entries[i].name);
-            delete ring->entries[i].context;
+            EngineRelease(ring->entries[i].name);
+            EngineRelease(ring->entries[i].context);
         }
     }
-    std::free(ring->entries);
+    EngineRelease(ring->entries);
     ring->entries = nullptr;
     ring->capacity = 0;
     ring->count = 0;

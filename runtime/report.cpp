@@ -1,7 +1,7 @@
 // ReportError and the two result buffers of each object.
 #include "runtime/report.h"
 
-#include <cstdlib>
+#include "engine/allocation.h"
 
 void ReportError(RunData* rd, int32_t code, bool expressionError) {
     if (expressionError) {
@@ -16,17 +16,17 @@ void ReportError(RunData* rd, int32_t code, bool expressionError) {
 
 char* AllocResultBuffer(RunData* rd, uint32_t size) {
     // Allocate first: when memory runs out, both earlier results stay valid.
-    char* fresh = static_cast<char*>(std::malloc(size != 0 ? size : 1));
+    char* fresh = static_cast<char*>(EngineAllocate(size != 0 ? size : 1));
     if (fresh == nullptr) return nullptr;
-    std::free(rd->previousResultBuffer);
+    EngineRelease(rd->previousResultBuffer);
     rd->previousResultBuffer = rd->resultBuffer;
     rd->resultBuffer = fresh;
     return fresh;
 }
 
 void ReleaseResultBuffers(RunData* rd) {
-    std::free(rd->resultBuffer);
-    std::free(rd->previousResultBuffer);
+    EngineRelease(rd->resultBuffer);
+    EngineRelease(rd->previousResultBuffer);
     rd->resultBuffer = nullptr;
     rd->previousResultBuffer = nullptr;
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "cipher/blowfish.h"
+#include "engine/allocation.h"
 #include "engine/engine_state.h"
 #include "engine/filter.h"
 #include "engine/key_ring.h"
@@ -49,7 +50,7 @@ CIPHREL_EXPRESSION(EncryptStringExpression) {
     if (padded < length || padded > (UINT32_MAX - 1) / EscapeWidth) return StringResult(NoResult);
     // The text is copied out before AllocResultBuffer, which may release the buffer it
     // lives in when it is the result of the expression before last.
-    uint8_t* work = static_cast<uint8_t*>(malloc(padded + 1));
+    uint8_t* work = static_cast<uint8_t*>(EngineAllocate(padded + 1));
     if (work == nullptr) return StringResult(NoResult);
     memcpy(work, text, length);
     memset(work + length, 0, padded - length + 1);
@@ -59,7 +60,7 @@ CIPHREL_EXPRESSION(EncryptStringExpression) {
     if (result != nullptr) {
         FilterBytes(&engine.filterSet, engine.filterControlCodes, result, work, padded);
     }
-    free(work);
+    EngineRelease(work);
     return StringResult(result != nullptr ? result : NoResult);
 }
 
