@@ -1,0 +1,143 @@
+// ciphrel: the object's encryption outside the game, from the same engine code.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "cli/cli.h"
+
+namespace {
+
+const char KeyHelp[] =
+    "Key (exactly one):\n"
+    "  --key TEXT          the key text, as the game gives it\n"
+    "  --key-hex HEX       the key bytes in hexadecimal\n"
+    "  --key-file PATH     the key bytes in a file (one final line ending is dropped)\n"
+    "A key longer than 56 bytes is cut to its first 56, with a warning, as the object\n"
+    "cuts it. A key cannot hold a zero byte.\n";
+
+const char FilterHelp[] =
+    "Filter (a new object's settings unless changed):\n"
+    "  --no-control-codes  do not escape the codes 1 to 31 unless listed (the zero byte\n"
+    "                      and '%' are always escaped)\n"
+    "  --chars CHARS       characters to escape, at most 24 (default none)\n"
+    "  --codes \"9 10 13\"   character codes to escape (default \"10 12 13\")\n"
+    "  --preset NAME       default: no characters, codes 10 12 13;\n"
+    "                      internet: characters &=,. ?+ and codes 9 10 12 13\n"
+    "                      (--chars and --codes replace the preset's lists)\n";
+
+struct Command {
+    const char* name;
+    const char* summary;
+    const char* usage;          // the arguments after the options
+    const char* details;        // what the command does, its output
+    bool keyed;
+    bool filtered;
+    const OptionSpec* options;
+    int (*run)(const ParsedArgs&);
+};
+
+const Command Commands[] = {
+    {"encrypt-string", "a text as escaped cipher text", "TEXT",
+     "Prints the escaped cipher text that \"EncryptString$(\" gives in a new object with\n"
+     "the same settings: the text padded with zero bytes to a multiple of 8, each 8-byte\n"
+     "block encrypted (ECB), and every filtered byte written as '%' and two hexadecimal\n"
+     "digits. TEXT '-' reads standard input (one final line ending is dropped).\n",
+     true, true, KeyAndFilterOptions, EncryptStringCommand},
+    {"decrypt-string", "escaped cipher text back to its text", "TEXT",
+     "Prints the text that \"DecryptString$(\" gives: every %XX escape decoded, whatever\n"
+     "the filter, the bytes decrypted, and the text up to its first zero byte.\n"
+     "TEXT '-' reads standard input (one final line ending is dropped).\n",
+     true, true, KeyAndFilterOptions, DecryptStringCommand},
+    {"encrypt-file", "encrypt a file, in place or to another file",
+     "[--no-padding] FILE [-o OUT]",
+     "Writes the file as \"Encrypt a File\" leaves it: 8-byte blocks from offset 0, each\n"
+     "encrypted by itself, no header. A final piece of 1 to 7 bytes is padded with zero\n"
+     "bytes and encrypted, or with --no-padding left as it is. Works in chunks, so any\n"
+     "size goes. The result goes to a new file beside the destination, which then\n"
+     "replaces it: an interrupted run leaves the destination as it was. Without -o the\n"
+     "destination is FILE itself; -o - writes to standard output; FILE - reads standard\n"
+     "input.\n",
+     true, false, FileOptions, EncryptFileCommand},
+    {"decrypt-file", "decrypt a file, in place or to another file",
+     "[--no-padding] FILE [-o OUT]",
+     "Undoes encrypt-file with the same key and padding setting, as \"Decrypt a File\"\n"
+     "does. The zero bytes that padding added stay, since the file does not record its\n"
+     "length. Otherwise as encrypt-file.\n",
+     true, false, FileOptions, DecryptFileCommand},
+    {"encrypt-int", "encrypt two 32-bit integers as one block", "L R",
+     "Prints both halves of the block that \"EncryptInteger(\" gives with selector 0 (L)\n"
+     "and 2 (R), as signed integers. L and R may be signed or unsigned decimal, or 0x\n"
+     "hexadecimal.\n",
+     true, false, KeyOptions, EncryptIntCommand},
+    {"decrypt-int", "decrypt two 32-bit integers as one block", "L R",
+     "Prints both halves that \"DecryptInteger(\" gives; undoes encrypt-int.\n",
+     true, false, KeyOptions, DecryptIntCommand},
+    {"to-int", "the bit pattern of a float, as an integer", "FLOAT",
+     "Prints what \"ConvertToInteger(\" gives: the single-precision float's 32 bits as a\n"
+     "signed integer.\n",
+     false, false, NoOptions, ToIntCommand},
+    {"to-float", "the float with an integer's bit pattern", "INT",
+     "Prints what \"ConvertToFloat(\" gives, with enough digits for to-int to give INT\n"
+     "back.\n",
+     false, false, NoOptions, ToFloatCommand},
+    {"filter", "escape a text under the character filter", "TEXT",
+     "Prints what \"FilterString$(\" gives: every filtered byte as '%' and two\n"
+     "hexadecimal digits. TEXT '-' reads standard input.\n",
+     false, true, FilterOptions, FilterCommand},
+    {"defilter", "decode the %XX escapes of a text", "TEXT",
+     "Prints what \"DefilterString$(\" gives, up to the first zero byte. TEXT '-' reads\n"
+     "standard input.\n",
+     false, false, NoOptions, DefilterCommand},
+    {"random-key", "a random key, in hexadecimal", "[LENGTH]",
+     "Prints LENGTH (default 56, at most 56) random bytes from 1 to 255 in hexadecimal,\n"
+     "for --key-hex. Unlike \"RandomKey$(\" it draws from the system's generator.\n",
+     false, false, NoOptions, RandomKeyCommand},
+};
+
+const char ExitHelp[] =
+    "Exit status: 0 done; 6 a file cannot be opened or read; 7 a file cannot be written;\n"
+    "64 a usage error or a key file that cannot be read.\n";
+
+void PrintOverview() {
+    std::printf("usage: ciphrel COMMAND [OPTIONS] ARGUMENTS\n\n"
+                "Encrypts and decrypts strings, numbers and files exactly as the Ciphrel\n"
+                "Encryption Object does in a game.\n\nCommands:\n");
+    for (const Command& command : Commands) {
+        std::printf("  %-16s %s\n", command.name, command.summary);
+    }
+    std::printf("\nRun 'ciphrel COMMAND --help' for a command's options.\n%s", ExitHelp);
+}
+
+void PrintCommandHelp(const Command& command) {
+    std::printf("usage: ciphrel %s%s%s %s\n\n%s", command.name, command.keyed ? " KEY" : "",
+                command.filtered ? " [FILTER]" : "", command.usage, command.details);
+    if (command.keyed) std::printf("\n%s", KeyHelp);
+    if (command.filtered) std::printf("\n%s", FilterHelp);
+    std::printf("\n%s", ExitHelp);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        PrintOverview();
+        return ExitUsage;
+    }
+    std::string name = argv[1];
+    if (name == "--help" || name == "-h" || name == "help") {
+        PrintOverview();
+        return ExitOk;
+    }
+    for (const Command& command : Commands) {
+        if (name != command.name) continue;
+        ParsedArgs args;
+        args.command = command.name;
+        if (int status = ParseArguments(argc, argv, 2, command.options, &args)) return status;
+        if (args.help) {
+            PrintCommandHelp(command);
+            return ExitOk;
+        }
+        return command.run(args);
+    }
+    return Fail(ExitUsage, "unknown command '" + name + "' (see 'ciphrel --help')");
+}

@@ -1,0 +1,173 @@
+// The tool's commands on texts and numbers: escaped cipher text, integer blocks, float
+// bit patterns, the %XX codec and random keys, all through the engine's operations.
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "cli/cli.h"
+#include "cli/platform.h"
+
+namespace {
+
+constexpr size_t BlockSize = 8;
+constexpr size_t EscapeWidth = 3;               // '%' and two digits per escaped byte
+constexpr int32_t DefaultRandomKeyLength = MaxKeyLength;
+
+size_t PaddedLength(size_t length) { return (length + BlockSize - 1) / BlockSize * BlockSize; }
+
+void PrintLine(const std::string& text) {
+    UseBinaryMode(stdout);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fputc('\n', stdout);
+}
+
+// The string that the object hands the game ends at the first zero byte.
+std::string UpToZero(const uint8_t* bytes) { return reinterpret_cast<const char*>(bytes); }
+
+// Checks the number of arguments; the usage error names what is missing or extra.
+int ExpectArguments(const ParsedArgs& args, size_t least, size_t most, const char* what) {
+    if (args.positional.size() < least) return UsageError(args, std::string("missing ") + what);
+    if (args.positional.size() > most) {
+        return UsageError(args, "unexpected argument '" + args.positional[most] + "'");
+    }
+    return ExitOk;
+}
+
+// "EncryptString$(": the text padded with zeros to whole blocks, ECB, then escaped.
+std::string EncryptText(const BlowfishContext* key, const CommandFilter& filter,
+                        const std::string& text) {
+    size_t padded = PaddedLength(text.size());
+    std::vector<uint8_t> work(padded, 0);
+    std::memcpy(work.data(), text.data(), text.size());
+    EncryptBlocks(key, work.data(), padded / BlockSize);
+    std::vector<char> escaped(EscapeWidth * padded + 1);
+    FilterBytes(&filter.set, filter.controlCodes, escaped.data(), work.data(), padded);
+    return escaped.data();
+}
+
+// "DecryptString$(": escapes decoded, the bytes completed with zeros to whole blocks
+// (a cut text decrypts all the same), ECB, and the text up to its first zero byte.
+std::string DecryptText(const BlowfishContext* key, const std::string& cipher) {
+    std::vector<uint8_t> bytes(cipher.size() + BlockSize + 1, 0);
+    size_t decoded = DefilterBytes(bytes.data(), cipher.c_str(), cipher.size());
+    size_t padded = PaddedLength(decoded);
+    std::memset(bytes.data() + decoded, 0, padded - decoded + 1);
+    DecryptBlocks(key, bytes.data(), padded / BlockSize);
+    return UpToZero(bytes.data());
+}
+
+int StringCommand(const ParsedArgs& args, bool encrypt) {
+    if (int status = ExpectArguments(args, 1, 1, "TEXT")) return status;
+    CommandKey key;
+    if (int status = LoadKey(args, &key)) return status;
+    CommandFilter filter;
+    if (int status = LoadFilter(args, &filter)) return status;
+    std::string text;
+    if (int status = ReadText(args, args.positional[0], &text)) return status;
+    PrintLine(encrypt ? EncryptText(key.context, filter, text) : DecryptText(key.context, text));
+    return ExitOk;
+}
+
+int IntCommand(const ParsedArgs& args, bool encrypt) {
+    if (int status = ExpectArguments(args, 2, 2, "L and R")) return status;
+    uint32_t l, r;
+    if (!ParseWord(args.positional[0], &l) || !ParseWord(args.positional[1], &r)) {
+        return UsageError(args, "L and R are 32-bit integers");
+    }
+    CommandKey key;
+    if (int status = LoadKey(args, &key)) return status;
+    if (encrypt) {
+        EncryptBlock(key.context, &l, &r);
+    } else {
+        DecryptBlock(key.context, &l, &r);
+    }
+    // The game reads both halves as signed 32-bit integers.
+    std::printf("%d %d\n", static_cast<int32_t>(l), static_cast<int32_t>(r));
+    return ExitOk;
+}
+
+}  // namespace
+
+int EncryptStringCommand(const ParsedArgs& args) { return StringCommand(args, true); }
+int DecryptStringCommand(const ParsedArgs& args) { return StringCommand(args, false); }
+int EncryptIntCommand(const ParsedArgs& args) { return IntCommand(args, true); }
+int DecryptIntCommand(const ParsedArgs& args) { return IntCommand(args, false); }
+
+int ToIntCommand(const ParsedArgs& args) {
+    if (int status = ExpectArguments(args, 1, 1, "FLOAT")) return status;
+    const std::string& text = args.positional[0];
+    char* end = nullptr;
+    float value = std::strtof(text.c_str(), &end);
+    if (end == text.c_str() || *end != '\0') return UsageError(args, "FLOAT is a number");
+    int32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    std::printf("%d\n", bits);
+    return ExitOk;
+}
+
+int ToFloatCommand(const ParsedArgs& args) {
+    if (int status = ExpectArguments(args, 1, 1, "INT")) return status;
+    uint32_t bits;
+    if (!ParseWord(args.positional[0], &bits)) return UsageError(args, "INT is a 32-bit integer");
+    float value;
+    std::memcpy(&value, &bits, sizeof value);
+    // Nine significant digits name every float exactly, so to-int gives the bits back.
+    std::printf("%.9g\n", static_cast<double>(value));
+    return ExitOk;
+}
+
+int FilterCommand(const ParsedArgs& args) {
+    if (int status = ExpectArguments(args, 1, 1, "TEXT")) return status;
+    CommandFilter filter;
+    if (int status = LoadFilter(args, &filter)) return status;
+    std::string text;
+    if (int status = ReadText(args, args.positional[0], &text)) return status;
+    std::vector<char> escaped(EscapeWidth * text.size() + 1);
+    FilterBytes(&filter.set, filter.controlCodes, escaped.data(),
+                reinterpret_cast<const uint8_t*>(text.data()), text.size());
+    PrintLine(escaped.data());
+    return ExitOk;
+}
+
+int DefilterCommand(const ParsedArgs& args) {
+    if (int status = ExpectArguments(args, 1, 1, "TEXT")) return status;
+    std::string text;
+    if (int status = ReadText(args, args.positional[0], &text)) return status;
+    std::vector<uint8_t> bytes(text.size() + 1);
+    DefilterBytes(bytes.data(), text.c_str(), text.size());
+    PrintLine(UpToZero(bytes.data()));
+    return ExitOk;
+}
+
+int RandomKeyCommand(const ParsedArgs& args) {
+    if (int status = ExpectArguments(args, 0, 1, "LENGTH")) return status;
+    int32_t length = DefaultRandomKeyLength;
+    if (!args.positional.empty()) {
+        uint32_t word;
+        if (!ParseWord(args.positional[0], &word)) {
+            return UsageError(args, "LENGTH is a number of bytes");
+        }
+        length = static_cast<int32_t>(word);
+    }
+    if (length > MaxKeyLength) {
+        Warn("a key holds at most " + std::to_string(MaxKeyLength) + " bytes; making one of " +
+             std::to_string(MaxKeyLength));
+        length = MaxKeyLength;
+    }
+    // Bytes 1 to 255, as "RandomKey$(" makes them, so the key also serves as a key text;
+    // drawn from the system's generator, and redrawn when zero so that all are equally
+    // likely.
+    std::random_device device;
+    std::string hex;
+    for (int32_t i = 0; i < length; ++i) {
+        unsigned byte;
+        do {
+            byte = device() & 0xFFu;
+        } while (byte == 0);
+        hex.push_back("0123456789abcdef"[byte / 16]);
+        hex.push_back("0123456789abcdef"[byte % 16]);
+    }
+    PrintLine(hex);
+    return ExitOk;
+}
