@@ -19,7 +19,7 @@ struct SetupDialogParam {
     void* editor;               // the host's EditorRecord; not read by the dialog
 };
 
-constexpr int DialogUserSlot = 8;           // DWLP_USER of a 32-bit dialog
+constexpr int DialogUserSlot = DWLP_USER;   // 8 in a 32-bit dialog
 constexpr INT_PTR DialogOk = 0;
 constexpr INT_PTR DialogCancel = -1;
 constexpr int32_t CreateRefused = -1;       // CreateObject under a host older than 1.05
@@ -37,7 +37,8 @@ bool VersionOk(const void* editorRecord) {
 }
 
 EditData* DialogRecord(HWND dialog) {
-    auto* param = reinterpret_cast<SetupDialogParam*>(GetWindowLongA(dialog, DialogUserSlot));
+    auto* param =
+        reinterpret_cast<SetupDialogParam*>(GetWindowLongPtrA(dialog, DialogUserSlot));
     return param != nullptr ? param->record : nullptr;
 }
 
@@ -80,7 +81,7 @@ void StoreRecord(HWND dialog, EditData* record) {
 
 INT_PTR CALLBACK SetupDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
-        SetWindowLongA(dialog, DialogUserSlot, static_cast<LONG>(lParam));
+        SetWindowLongPtrA(dialog, DialogUserSlot, lParam);
         auto* param = reinterpret_cast<SetupDialogParam*>(lParam);
         if (param != nullptr && param->record != nullptr) ShowRecord(dialog, param->record);
         return TRUE;                        // the system sets the focus
@@ -110,7 +111,8 @@ int32_t OpenSetupDialog(void* editorRecord, EditData* record) {
 
 }  // namespace
 
-static_assert(DWLP_USER == DialogUserSlot);
+// The 32-bit names are the plain SetWindowLongA and GetWindowLongA at index 8.
+static_assert(sizeof(void*) != 4 || DialogUserSlot == 8);
 
 extern "C" {
 
