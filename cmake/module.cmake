@@ -1,14 +1,49 @@
-# The 32-bit module and what runs it under Wine: the test host, the module tests, the demo.
+# The module and what runs it under Wine: the test host, the module tests, the demo.
 enable_language(RC)
 
 set(MODULE_LINK_OPTIONS -static -static-libgcc -static-libstdc++)
 
+# The shipped module is 32-bit. A 64-bit twin of the same sources only runs the Windows-side
+# tests where 32-bit code cannot run; its exports carry no `@N` decoration to remove.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(MODULE_32BIT ON)
+    set(MINGW_PREFIX i686-w64-mingw32)
+    set(EXPORT_LINK_OPTIONS -Wl,--kill-at)
+else()
+    set(MODULE_32BIT OFF)
+    set(MINGW_PREFIX x86_64-w64-mingw32)
+    set(EXPORT_LINK_OPTIONS)
+endif()
+
+# Writes a module-definition file for this build from the 32-bit source files: the 64-bit
+# twin drops the `@N` argument sizes that only __stdcall names carry (ordinals ` @N` stay).
+function(write_def_file output)
+    set(text "")
+    foreach(input ${ARGN})
+        file(READ ${PROJECT_SOURCE_DIR}/${input} part)
+        string(APPEND text "${part}")
+        set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+                     ${PROJECT_SOURCE_DIR}/${input})
+    endforeach()
+    if(NOT MODULE_32BIT)
+        string(REGEX REPLACE "([A-Za-z0-9_])@[0-9]+" "\\1" text "${text}")
+    endif()
+    # Rewritten only when it changes, so a new configure relinks nothing.
+    file(WRITE ${output}.new "${text}")
+    configure_file(${output}.new ${output} COPYONLY)
+endfunction()
+
+write_def_file(${CMAKE_BINARY_DIR}/cncs232_import.def resources/cncs232.def)
+write_def_file(${CMAKE_BINARY_DIR}/cncs232_stub.def testhost/cncs232_stub.def)
+write_def_file(${CMAKE_BINARY_DIR}/ciphrel.def
+               resources/runtime_exports.def resources/designer_exports.def.in)
+
 # cncs232.dll, the host's library, is imported by ordinal only.
 set(CNCS232_IMPORT ${CMAKE_BINARY_DIR}/libcncs232.a)
 add_custom_command(OUTPUT ${CNCS232_IMPORT}
-    COMMAND i686-w64-mingw32-dlltool -d ${PROJECT_SOURCE_DIR}/resources/cncs232.def
+    COMMAND ${MINGW_PREFIX}-dlltool -d ${CMAKE_BINARY_DIR}/cncs232_import.def
             -l ${CNCS232_IMPORT}
-    DEPENDS ${PROJECT_SOURCE_DIR}/resources/cncs232.def VERBATIM)
+    DEPENDS ${CMAKE_BINARY_DIR}/cncs232_import.def VERBATIM)
 add_custom_target(cncs232_import DEPENDS ${CNCS232_IMPORT})
 
 # Bitmaps are kept as text pixel maps and turned into .bmp files here.
@@ -26,27 +61,20 @@ endforeach()
 add_custom_target(bitmaps DEPENDS ${BITMAPS})
 set_source_files_properties(resources/ciphrel.rc PROPERTIES OBJECT_DEPENDS "${BITMAPS}")
 
-# One module-definition file: the run-time exports and the designer's.
-file(READ resources/runtime_exports.def RUNTIME_DEF)
-file(READ resources/designer_exports.def.in DESIGNER_DEF)
-file(WRITE ${CMAKE_BINARY_DIR}/ciphrel.def "${RUNTIME_DEF}${DESIGNER_DEF}")
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
-             resources/runtime_exports.def resources/designer_exports.def.in)
-
 add_library(ciphrel SHARED ${CORE_SOURCES} ${WIN_SOURCES} resources/ciphrel.rc
             ${CMAKE_BINARY_DIR}/ciphrel.def)
 set_target_properties(ciphrel PROPERTIES PREFIX "" OUTPUT_NAME ciphrel)
 target_include_directories(ciphrel PRIVATE ${PROJECT_SOURCE_DIR})
 target_compile_options(ciphrel PRIVATE $<$<COMPILE_LANGUAGE:RC>:-I${BITMAP_DIR}>)
-target_link_options(ciphrel PRIVATE ${MODULE_LINK_OPTIONS} -Wl,--kill-at)
+target_link_options(ciphrel PRIVATE ${MODULE_LINK_OPTIONS} ${EXPORT_LINK_OPTIONS})
 target_link_libraries(ciphrel PRIVATE ${CNCS232_IMPORT} gdi32 user32 kernel32)
 add_dependencies(ciphrel cncs232_import bitmaps)
 
 # The stand-in for the host's library, placed beside the module so the loader finds it.
-add_library(cncs232 SHARED testhost/cncs232_stub.cpp testhost/cncs232_stub.def)
+add_library(cncs232 SHARED testhost/cncs232_stub.cpp ${CMAKE_BINARY_DIR}/cncs232_stub.def)
 set_target_properties(cncs232 PROPERTIES PREFIX "" OUTPUT_NAME cncs232)
 target_include_directories(cncs232 PRIVATE ${PROJECT_SOURCE_DIR})
-target_link_options(cncs232 PRIVATE ${MODULE_LINK_OPTIONS} -Wl,--kill-at)
+target_link_options(cncs232 PRIVATE ${MODULE_LINK_OPTIONS} ${EXPORT_LINK_OPTIONS})
 target_link_libraries(cncs232 PRIVATE user32)
 
 # The test host loads ciphrel.dll by name and resolves its exports by plain name; it
@@ -66,12 +94,24 @@ target_link_libraries(demo PRIVATE testhost)
 target_link_options(demo PRIVATE ${MODULE_LINK_OPTIONS})
 
 # One process for the whole suite: each Wine start is costly.
-add_test(NAME wine.module_tests COMMAND module_tests)
-set_tests_properties(wine.module_tests PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 1800)
+if(MODULE_32BIT)
+    add_test(NAME wine.module_tests COMMAND module_tests)
+    set_tests_properties(wine.module_tests PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 1800)
 
-add_test(NAME pe.artifact
-         COMMAND /usr/bin/python3 ${PROJECT_SOURCE_DIR}/tests/pe/check_module.py
-                 $<TARGET_FILE:ciphrel>)
+    # The artifact check holds the shipped module to PE32/i386.
+    add_test(NAME pe.artifact
+             COMMAND /usr/bin/python3 ${PROJECT_SOURCE_DIR}/tests/pe/check_module.py
+                     $<TARGET_FILE:ciphrel>)
+else()
+    add_test(NAME wine64.module_tests COMMAND module_tests)
+    set_tests_properties(wine64.module_tests PROPERTIES TIMEOUT 1800)
+
+    # Opens the setup dialog of a new object and leaves it up for a screenshot.
+    add_executable(dialog_shot tools/dialog_shot.cpp)
+    target_link_libraries(dialog_shot PRIVATE testhost user32)
+    target_link_options(dialog_shot PRIVATE ${MODULE_LINK_OPTIONS})
+endif()
+
 if(EXISTS ${PROJECT_SOURCE_DIR}/tests/pe/check_resources.py)
     add_test(NAME pe.resources
              COMMAND /usr/bin/python3 ${PROJECT_SOURCE_DIR}/tests/pe/check_resources.py

@@ -14,21 +14,19 @@ StubCall calls[StubMaxCalls];
 int32_t callCount = 0;
 void* editorSurfaceAnswer = nullptr;
 
-void Record(int32_t ordinal, const void* self, std::initializer_list<uint32_t> args) {
+void Record(int32_t ordinal, const void* self, std::initializer_list<uintptr_t> args) {
     if (callCount < StubMaxCalls) {
         StubCall& call = calls[callCount];
         call = StubCall{ordinal, self, static_cast<int32_t>(args.size()), {}};
         int32_t i = 0;
-        for (uint32_t value : args)
+        for (uintptr_t value : args)
             if (i < 8) call.args[i++] = value;
     }
     ++callCount;
 }
 
-uint32_t Word(const void* pointer) {
-    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(pointer));
-}
-uint32_t Word(int32_t value) { return static_cast<uint32_t>(value); }
+uintptr_t Word(const void* pointer) { return reinterpret_cast<uintptr_t>(pointer); }
+uintptr_t Word(int32_t value) { return static_cast<uint32_t>(value); }
 
 }  // namespace
 

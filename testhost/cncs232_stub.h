@@ -6,7 +6,7 @@ struct StubCall {
     int32_t ordinal;            // 12, 191, 308, 313, 336, 340 or 395
     const void* self;           // the HostSurface of a member call, else null
     int32_t argCount;           // arguments after `self`
-    uint32_t args[8];
+    uintptr_t args[8];          // pointers whole; 32-bit numbers zero-extended
 };
 
 constexpr int32_t StubMaxCalls = 64;    // later calls are counted but not kept
