@@ -25,3 +25,4 @@ gtest_discover_tests(module_tests TEST_PREFIX "inproc." DISCOVERY_MODE PRE_TEST)
 
 add_executable(demo demo/demo.cpp)
 target_link_libraries(demo PRIVATE testhost)
+include(cmake/cli.cmake)

@@ -1,0 +1,38 @@
+# The ciphrel command-line tool, built from the same portable core as the module, and its
+# tests: parity with the module's routines, the commands, the documented decryptors, and
+# a large file streamed in little memory.
+file(GLOB CLI_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/cli/*.cpp)
+add_executable(ciphrel_cli ${CLI_SOURCES})
+set_target_properties(ciphrel_cli PROPERTIES OUTPUT_NAME ciphrel)
+target_link_libraries(ciphrel_cli PRIVATE ciphrel_core)
+
+set(KNOWN_ANSWERS ${PROJECT_SOURCE_DIR}/data/known_answers.tsv)
+
+# The module's routines, in-process through the test host, against the built tool.
+file(GLOB CLI_TESTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/cli/*_test.cpp)
+add_executable(cli_tests ${CLI_TESTS})
+target_link_libraries(cli_tests PRIVATE testhost GTest::gtest_main)
+target_compile_definitions(cli_tests PRIVATE CIPHREL_CLI="$<TARGET_FILE:ciphrel_cli>")
+add_dependencies(cli_tests ciphrel_cli)
+gtest_discover_tests(cli_tests TEST_PREFIX "cli." DISCOVERY_MODE PRE_TEST
+                     PROPERTIES LABELS cli)
+
+# Debian's python3 sees Debian's modules (python3-cryptography for the decryptors).
+set(CLI_PYTHON /usr/bin/python3)
+add_test(NAME cli.commands
+         COMMAND ${CLI_PYTHON} ${PROJECT_SOURCE_DIR}/tests/cli/commands_test.py
+                 $<TARGET_FILE:ciphrel_cli> ${KNOWN_ANSWERS})
+add_test(NAME cli.docs
+         COMMAND ${CLI_PYTHON} ${PROJECT_SOURCE_DIR}/tests/cli/docs_test.py
+                 $<TARGET_FILE:ciphrel_cli> ${KNOWN_ANSWERS} ${PROJECT_SOURCE_DIR})
+set_tests_properties(cli.commands cli.docs PROPERTIES LABELS cli)
+
+# 3 GiB through the tool twice, with its peak memory measured; sanitizers would inflate
+# both the time and the memory, so only the plain build runs it.
+if(NOT CIPHREL_SANITIZE)
+    add_test(NAME cli.large_file
+             COMMAND ${CLI_PYTHON} ${PROJECT_SOURCE_DIR}/tests/cli/large_file_test.py
+                     $<TARGET_FILE:ciphrel_cli>)
+    set_tests_properties(cli.large_file PROPERTIES LABELS "cli;large" TIMEOUT 600
+                         RUN_SERIAL TRUE)
+endif()
