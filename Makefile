@@ -1,9 +1,10 @@
 # Two commands do everything on a fresh Debian bookworm machine (as root):
 #   make        installs what is missing, builds dist/ciphrel.dll and runs the demo
 #   make test   installs what is missing, builds and runs every test
-.PHONY: all deps module module64 native sanitize dist demo test clean
+.PHONY: all deps module module64 native sanitize fuzzers fuzz dist demo test clean
 
 JOBS ?= 2
+FUZZ_SECONDS ?= 60
 SHELL := /bin/bash
 .SHELLFLAGS := -o pipefail -ec
 
@@ -20,6 +21,8 @@ build/module/Makefile: deps
 	@cmake --preset module >/dev/null
 build/module64/Makefile: deps
 	@cmake --preset module64 >/dev/null
+build/fuzz/Makefile: deps
+	@cmake --preset fuzz >/dev/null
 
 native: build/native/Makefile
 	@cmake --build --preset native -j$(JOBS)
@@ -31,6 +34,12 @@ module: build/module/Makefile
 # 64-bit Wine on machines that cannot execute the 32-bit module.
 module64: build/module64/Makefile
 	@cmake --build --preset module64 -j$(JOBS)
+fuzzers: build/fuzz/Makefile
+	@cmake --build --preset fuzz -j$(JOBS)
+
+# Every fuzz target for FUZZ_SECONDS each, one after the other; fails on any finding.
+fuzz: fuzzers
+	@scripts/run-fuzz.sh build/fuzz $(FUZZ_SECONDS)
 
 dist: module
 	@mkdir -p dist
@@ -48,9 +57,10 @@ demo: dist native
 	    build/native/demo; \
 	fi
 
-test: native sanitize module module64
+test: native sanitize module module64 fuzzers
 	@cd build/native && ctest --output-on-failure -j$(JOBS)
 	@cd build/sanitize && ctest --output-on-failure -j$(JOBS)
+	@cd build/fuzz && ctest --output-on-failure -L fuzz -j$(JOBS)
 	@cd build/module64 && ctest --output-on-failure
 	@-WINEPREFIX=$(CURDIR)/build/wineprefix64 /usr/lib/wine/wineserver64 -k >/dev/null 2>&1
 	@cd build/module && ctest --output-on-failure
