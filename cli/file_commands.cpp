@@ -155,12 +155,13 @@ int FileCommand(const ParsedArgs& args, bool encrypt) {
         status = Fail(ErrFileWrite, "cannot write '" + destination + "': " +
                                         std::strerror(errno));
     }
+    // Disarmed first: once renamed, the name may soon belong to someone else's file.
+    ForgetOnInterrupt();
     if (status == ExitOk && !ReplaceFile(temporary, destination)) {
         status = Fail(ErrFileWrite, "cannot replace '" + destination + "': " +
                                         std::strerror(errno));
     }
     if (status != ExitOk) std::remove(temporary.c_str());
-    ForgetOnInterrupt();
     return status;
 }
 

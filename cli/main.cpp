@@ -47,7 +47,7 @@ const Command Commands[] = {
      "Prints the text that \"DecryptString$(\" gives: every %XX escape decoded, whatever\n"
      "the filter, the bytes decrypted, and the text up to its first zero byte.\n"
      "TEXT '-' reads standard input (one final line ending is dropped).\n",
-     true, true, KeyAndFilterOptions, DecryptStringCommand},
+     true, false, KeyOptions, DecryptStringCommand},
     {"encrypt-file", "encrypt a file, in place or to another file",
      "[--no-padding] FILE [-o OUT]",
      "Writes the file as \"Encrypt a File\" leaves it: 8-byte blocks from offset 0, each\n"
@@ -119,10 +119,7 @@ void PrintCommandHelp(const Command& command) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
-        PrintOverview();
-        return ExitUsage;
-    }
+    if (argc < 2) return Fail(ExitUsage, "missing COMMAND (see 'ciphrel --help')");
     std::string name = argv[1];
     if (name == "--help" || name == "-h" || name == "help") {
         PrintOverview();

@@ -61,8 +61,11 @@ int StringCommand(const ParsedArgs& args, bool encrypt) {
     if (int status = ExpectArguments(args, 1, 1, "TEXT")) return status;
     CommandKey key;
     if (int status = LoadKey(args, &key)) return status;
+    // Decryption decodes every escape, whatever the filter.
     CommandFilter filter;
-    if (int status = LoadFilter(args, &filter)) return status;
+    if (encrypt) {
+        if (int status = LoadFilter(args, &filter)) return status;
+    }
     std::string text;
     if (int status = ReadText(args, args.positional[0], &text)) return status;
     PrintLine(encrypt ? EncryptText(key.context, filter, text) : DecryptText(key.context, text));
