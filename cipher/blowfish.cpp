@@ -1,30 +1,39 @@
 // Blowfish: key schedule and the 16-round block transforms, ECB over byte buffers.
 #include "cipher/blowfish.h"
 
+#include <atomic>
+#include <cstdlib>
 #include <cstring>
 
+#include "cipher/block_paths.h"
+#include "cipher/block_words.h"
 #include "cipher/blowfish_tables.h"
 
 namespace {
 
-constexpr int Rounds = 16;
+constexpr int Rounds = BlowfishRounds;
 
 inline uint32_t F(const BlowfishContext* context, uint32_t x) {
     const uint32_t (*S)[256] = context->S;
     return ((S[0][x >> 24] + S[1][(x >> 16) & 0xFF]) ^ S[2][(x >> 8) & 0xFF]) + S[3][x & 0xFF];
 }
 
-// The one place where byte order is decided: block halves are little-endian words.
-inline uint32_t LoadLittleEndian(const uint8_t* bytes) {
-    return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 |
-           uint32_t(bytes[3]) << 24;
-}
-
-inline void StoreLittleEndian(uint8_t* bytes, uint32_t word) {
-    bytes[0] = uint8_t(word);
-    bytes[1] = uint8_t(word >> 8);
-    bytes[2] = uint8_t(word >> 16);
-    bytes[3] = uint8_t(word >> 24);
+// EncryptBlock for the key schedule, whose 521 encryptions form one chain of dependent
+// rounds: its speed is a round's latency. Each P word is folded into a half while the
+// other half's F is still being computed, instead of into F's input, so the XOR leaves
+// the chain. The halves meet the same words in the same order as in EncryptBlock.
+inline void EncryptForSchedule(const BlowfishContext* context, uint32_t* L, uint32_t* R) {
+    const uint32_t* P = context->P;
+    uint32_t l = *L ^ P[0];
+    uint32_t r = *R;
+#pragma GCC unroll 8
+    for (int i = 0; i < Rounds; i += 2) {
+        r = (r ^ P[i + 1]) ^ F(context, l);
+        l = (l ^ P[i + 2]) ^ F(context, r);
+    }
+    // l already holds P[16]; after an even number of rounds the halves sit exchanged.
+    *L = r ^ P[Rounds + 1];
+    *R = l;
 }
 
 }  // namespace
@@ -84,20 +93,23 @@ void ExpandKey(BlowfishContext* context, const uint8_t* key, int32_t length) {
     uint32_t l = 0;
     uint32_t r = 0;
     for (int i = 0; i < Rounds + 2; i += 2) {
-        EncryptBlock(context, &l, &r);
+        EncryptForSchedule(context, &l, &r);
         context->P[i] = l;
         context->P[i + 1] = r;
     }
     for (auto& box : context->S) {
         for (int i = 0; i < 256; i += 2) {
-            EncryptBlock(context, &l, &r);
+            EncryptForSchedule(context, &l, &r);
             box[i] = l;
             box[i + 1] = r;
         }
     }
 }
 
-void EncryptBlocks(const BlowfishContext* context, uint8_t* bytes, size_t blockCount) {
+// The reference path: the one-block functions, block after block. Every faster path is
+// measured and tested against this one.
+void EncryptBlocksReference(const BlowfishContext* context, uint8_t* bytes,
+                            size_t blockCount) {
     for (size_t b = 0; b < blockCount; ++b, bytes += 8) {
         uint32_t l = LoadLittleEndian(bytes);
         uint32_t r = LoadLittleEndian(bytes + 4);
@@ -107,7 +119,8 @@ void EncryptBlocks(const BlowfishContext* context, uint8_t* bytes, size_t blockC
     }
 }
 
-void DecryptBlocks(const BlowfishContext* context, uint8_t* bytes, size_t blockCount) {
+void DecryptBlocksReference(const BlowfishContext* context, uint8_t* bytes,
+                            size_t blockCount) {
     for (size_t b = 0; b < blockCount; ++b, bytes += 8) {
         uint32_t l = LoadLittleEndian(bytes);
         uint32_t r = LoadLittleEndian(bytes + 4);
@@ -115,4 +128,67 @@ void DecryptBlocks(const BlowfishContext* context, uint8_t* bytes, size_t blockC
         StoreLittleEndian(bytes, l);
         StoreLittleEndian(bytes + 4, r);
     }
+}
+
+namespace {
+
+using BlockRun = void (*)(const BlowfishContext*, uint8_t*, size_t);
+
+struct BlockRuns {
+    BlockPath path;
+    BlockRun encrypt;
+    BlockRun decrypt;
+};
+
+#if defined(__x86_64__) || defined(__i386__)
+constexpr BlockRuns Avx2Runs = {BlockPath::Avx2, EncryptBlocksAvx2, DecryptBlocksAvx2};
+constexpr BlockRuns Avx512Runs = {BlockPath::Avx512, EncryptBlocksAvx512, DecryptBlocksAvx512};
+#else
+// Never chosen: PathRunsOn refuses both vector paths off x86.
+constexpr BlockRuns Avx2Runs = {BlockPath::Avx2, EncryptBlocksScalar, DecryptBlocksScalar};
+constexpr BlockRuns Avx512Runs = {BlockPath::Avx512, EncryptBlocksScalar, DecryptBlocksScalar};
+#endif
+
+constexpr BlockRuns PathRuns[BlockPathCount] = {
+    {BlockPath::Reference, EncryptBlocksReference, DecryptBlocksReference},
+    {BlockPath::Scalar, EncryptBlocksScalar, DecryptBlocksScalar},
+    Avx2Runs,
+    Avx512Runs,
+};
+
+// Null until the choice is made. Constant-initialised, so that a call from another
+// file's static initialiser, before ours has run, still finds the right path.
+std::atomic<const BlockRuns*> activeRuns{nullptr};
+
+const BlockRuns* ChooseAtLoad() {
+    BlockPath path = ChooseBlockPath(ReadCpuFeatures(), std::getenv("CIPHREL_BLOCK_PATH"));
+    const BlockRuns* runs = &PathRuns[static_cast<int32_t>(path)];
+    activeRuns.store(runs, std::memory_order_relaxed);
+    return runs;
+}
+
+const BlockRuns* ActiveRuns() {
+    const BlockRuns* runs = activeRuns.load(std::memory_order_relaxed);
+    return runs != nullptr ? runs : ChooseAtLoad();
+}
+
+// Decides at load, so that the first string or file pays nothing for it.
+const BlockRuns* const chosenAtLoad = ActiveRuns();
+
+}  // namespace
+
+BlockPath ActiveBlockPath() { return ActiveRuns()->path; }
+
+bool SetBlockPath(BlockPath path) {
+    if (!PathRunsOn(path, ReadCpuFeatures())) return false;
+    activeRuns.store(&PathRuns[static_cast<int32_t>(path)], std::memory_order_relaxed);
+    return true;
+}
+
+void EncryptBlocks(const BlowfishContext* context, uint8_t* bytes, size_t blockCount) {
+    ActiveRuns()->encrypt(context, bytes, blockCount);
+}
+
+void DecryptBlocks(const BlowfishContext* context, uint8_t* bytes, size_t blockCount) {
+    ActiveRuns()->decrypt(context, bytes, blockCount);
 }

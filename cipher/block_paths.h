@@ -1,0 +1,56 @@
+// The interchangeable implementations behind EncryptBlocks/DecryptBlocks and the choice.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include "cipher/blowfish.h"
+
+// Every path produces exactly the bytes of EncryptBlock/DecryptBlock; they differ in speed.
+enum class BlockPath : int32_t {
+    Reference = 0,  // the one-block functions, block after block
+    Scalar = 1,     // several independent blocks interleaved in plain integer code
+    Avx2 = 2,       // eight blocks per 256-bit vector, S-box lookups by gather
+    Avx512 = 3,     // 64 blocks as byte planes, S-box lookups by byte permutes
+};
+constexpr int32_t BlockPathCount = 4;
+
+// What CPUID and XGETBV report; enough to tell which paths may run and which is fastest.
+struct CpuFeatures {
+    uint32_t leaf1Ecx;          // CPUID leaf 1, ECX: OSXSAVE is bit 27, AVX bit 28
+    uint32_t leaf7Ebx;          // leaf 7 subleaf 0, EBX: AVX2 bit 5, AVX-512F 16, AVX-512BW 30
+    uint32_t leaf7Ecx;          // leaf 7 subleaf 0, ECX: AVX-512VBMI bit 1
+    uint64_t xcr0;              // register state the operating system saves; 0 without OSXSAVE
+    bool amd;                   // vendor AuthenticAMD, whose gathers lose to the scalar path
+};
+
+// This machine's features; all zero where CPUID does not exist (not x86).
+CpuFeatures ReadCpuFeatures();
+// Whether `path` is built into this module and the processor and the operating system
+// both support the registers and instructions it uses.
+bool PathRunsOn(BlockPath path, const CpuFeatures& features);
+// The fastest path that runs on `features`: AVX-512 where it runs, then AVX2 except on
+// AMD processors, then the scalar path.
+BlockPath BestBlockPath(const CpuFeatures& features);
+// The path chosen at load: the one `request` names (CIPHREL_BLOCK_PATH: "reference",
+// "scalar", "avx2" or "avx512") when it runs on `features`, otherwise the best.
+BlockPath ChooseBlockPath(const CpuFeatures& features, const char* request);
+
+const char* BlockPathName(BlockPath path);
+// False, leaving `path` alone, for a name that is none of the four.
+bool ParseBlockPath(const char* name, BlockPath* path);
+
+// The path EncryptBlocks and DecryptBlocks use now.
+BlockPath ActiveBlockPath();
+// Switches both functions to `path`. Refuses (false, nothing changed) a path that does not
+// run on this machine, so a forced path can never fault on an unsupported instruction.
+bool SetBlockPath(BlockPath path);
+
+// The kernels, one pair per path. The vector ones take any count and leave the blocks
+// short of a full vector group to the scalar pair.
+void EncryptBlocksReference(const BlowfishContext* context, uint8_t* bytes, size_t blockCount);
+void DecryptBlocksReference(const BlowfishContext* context, uint8_t* bytes, size_t blockCount);
+void EncryptBlocksScalar(const BlowfishContext* context, uint8_t* bytes, size_t blockCount);
+void DecryptBlocksScalar(const BlowfishContext* context, uint8_t* bytes, size_t blockCount);
+void EncryptBlocksAvx2(const BlowfishContext* context, uint8_t* bytes, size_t blockCount);
+void DecryptBlocksAvx2(const BlowfishContext* context, uint8_t* bytes, size_t blockCount);
+void EncryptBlocksAvx512(const BlowfishContext* context, uint8_t* bytes, size_t blockCount);
+void DecryptBlocksAvx512(const BlowfishContext* context, uint8_t* bytes, size_t blockCount);

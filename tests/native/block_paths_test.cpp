@@ -1,0 +1,261 @@
+// Every block path against the one-block functions, and the choice of path.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "cipher/block_paths.h"
+#include "cipher/blowfish.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// Recorded while the test program loads, before any test can switch paths.
+const BlockPath pathAtLoad = ActiveBlockPath();
+
+constexpr bool X86 =
+#if defined(__x86_64__) || defined(__i386__)
+    true;
+#else
+    false;
+#endif
+
+const BlockPath AllPaths[] = {BlockPath::Reference, BlockPath::Scalar, BlockPath::Avx2,
+                              BlockPath::Avx512};
+
+// Offset of the first byte where the buffers differ, or -1, so that a failure names one
+// offset instead of printing two buffers.
+long FirstDifference(const Bytes& a, const Bytes& b) {
+    if (a.size() != b.size()) return 0;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (a[i] != b[i]) return static_cast<long>(i);
+    }
+    return -1;
+}
+
+Bytes RandomBytes(std::mt19937& random, size_t count) {
+    Bytes bytes(count);
+    for (uint8_t& b : bytes) b = static_cast<uint8_t>(random());
+    return bytes;
+}
+
+// The one-block functions over a buffer, halves read and written little-endian by hand.
+void OneBlockAtATime(const BlowfishContext& context, uint8_t* bytes, size_t blocks,
+                     bool encrypt) {
+    for (size_t b = 0; b < blocks; ++b) {
+        uint8_t* block = bytes + 8 * b;
+        uint32_t half[2];
+        for (int h = 0; h < 2; ++h) {
+            half[h] = 0;
+            for (int i = 3; i >= 0; --i) half[h] = half[h] << 8 | block[4 * h + i];
+        }
+        if (encrypt) {
+            EncryptBlock(&context, &half[0], &half[1]);
+        } else {
+            DecryptBlock(&context, &half[0], &half[1]);
+        }
+        for (int h = 0; h < 2; ++h) {
+            for (int i = 0; i < 4; ++i) block[4 * h + i] = static_cast<uint8_t>(half[h] >> 8 * i);
+        }
+    }
+}
+
+BlowfishContext ExpandedKey(std::mt19937& random) {
+    Bytes key = RandomBytes(random, 1 + random() % 56);
+    BlowfishContext context;
+    ExpandKey(&context, key.data(), static_cast<int32_t>(key.size()));
+    return context;
+}
+
+// Tables no key schedule would produce: words whose bytes are mostly 0x00 and 0xFF, so
+// that the sums in F carry across every byte boundary, and chains of carries are common.
+BlowfishContext CarryHeavyTables(std::mt19937& random) {
+    static const uint32_t Words[] = {0x00000000, 0x00000001, 0x000000FF, 0x0000FFFF,
+                                     0x00FFFFFF, 0xFFFFFFFF, 0xFFFFFF01, 0x00FF00FF,
+                                     0xFF00FF00, 0x80000000, 0x7FFFFFFF, 0x01010101};
+    BlowfishContext context;
+    for (uint32_t& p : context.P) p = static_cast<uint32_t>(random());
+    for (auto& box : context.S) {
+        for (uint32_t& word : box) {
+            word = random() % 4 == 0 ? static_cast<uint32_t>(random())
+                                     : Words[random() % std::size(Words)];
+        }
+    }
+    return context;
+}
+
+// Runs of every length up to well past each path's group sizes (5, 4, 2, 1 blocks for
+// the scalar path, 8 and 16 for AVX2, 64 for AVX-512) and one long run, each at every
+// offset from an 8-byte boundary, between guard bytes that must stay untouched.
+void ExpectPathMatchesOneBlockFunctions(BlockPath path, const BlowfishContext& context,
+                                        std::mt19937& random) {
+    std::vector<size_t> counts;
+    for (size_t n = 0; n <= 140; ++n) counts.push_back(n);
+    counts.push_back(1000 + random() % 64);
+    for (size_t blocks : counts) {
+        const size_t offset = blocks % 8;
+        const size_t guard = 16;
+        Bytes buffer = RandomBytes(random, guard + offset + 8 * blocks + guard);
+        uint8_t* run = buffer.data() + guard + offset;
+        for (bool encrypt : {true, false}) {
+            SCOPED_TRACE(std::string(BlockPathName(path)) + (encrypt ? " encrypt " : " decrypt ")
+                         + std::to_string(blocks) + " blocks at offset "
+                         + std::to_string(offset));
+            Bytes expected = buffer;
+            OneBlockAtATime(context, expected.data() + guard + offset, blocks, encrypt);
+            if (encrypt) {
+                EncryptBlocks(&context, run, blocks);
+            } else {
+                DecryptBlocks(&context, run, blocks);
+            }
+            ASSERT_EQ(FirstDifference(buffer, expected), -1);
+        }
+    }
+}
+
+class BlockPaths : public ::testing::Test {
+protected:
+    void SetUp() override { saved = ActiveBlockPath(); }
+    void TearDown() override { EXPECT_TRUE(SetBlockPath(saved)); }
+    BlockPath saved = BlockPath::Reference;
+};
+
+}  // namespace
+
+TEST_F(BlockPaths, EveryPathThisMachineRunsGivesTheOneBlockBytes) {
+    const CpuFeatures features = ReadCpuFeatures();
+    std::mt19937 random(20240611);
+    int tried = 0;
+    for (BlockPath path : AllPaths) {
+        if (!PathRunsOn(path, features)) continue;
+        ASSERT_TRUE(SetBlockPath(path));
+        ASSERT_EQ(ActiveBlockPath(), path);
+        ++tried;
+        for (int key = 0; key < 3; ++key) {
+            BlowfishContext context = key < 2 ? ExpandedKey(random) : CarryHeavyTables(random);
+            ExpectPathMatchesOneBlockFunctions(path, context, random);
+        }
+    }
+    EXPECT_GE(tried, 2);    // reference and scalar run everywhere
+}
+
+TEST_F(BlockPaths, AllPathsAgreeOnAMegabyteAndDecryptItBack) {
+    std::mt19937 random(7);
+    const BlowfishContext context = ExpandedKey(random);
+    const Bytes plain = RandomBytes(random, (1u << 20) + 8 * 37);
+    Bytes expected = plain;
+    OneBlockAtATime(context, expected.data(), expected.size() / 8, true);
+    ASSERT_NE(FirstDifference(expected, plain), -1);
+    for (BlockPath path : AllPaths) {
+        if (!SetBlockPath(path)) continue;
+        SCOPED_TRACE(BlockPathName(path));
+        Bytes buffer = plain;
+        EncryptBlocks(&context, buffer.data(), buffer.size() / 8);
+        EXPECT_EQ(FirstDifference(buffer, expected), -1);
+        DecryptBlocks(&context, buffer.data(), buffer.size() / 8);
+        EXPECT_EQ(FirstDifference(buffer, plain), -1);
+    }
+}
+
+TEST_F(BlockPaths, ForcingRefusesWhatCannotRunAndKeepsThePath) {
+    const CpuFeatures features = ReadCpuFeatures();
+    ASSERT_TRUE(SetBlockPath(BlockPath::Scalar));
+    for (BlockPath path : AllPaths) {
+        if (PathRunsOn(path, features)) continue;
+        EXPECT_FALSE(SetBlockPath(path)) << BlockPathName(path);
+        EXPECT_EQ(ActiveBlockPath(), BlockPath::Scalar);
+    }
+    EXPECT_FALSE(SetBlockPath(static_cast<BlockPath>(4)));
+    EXPECT_FALSE(SetBlockPath(static_cast<BlockPath>(-1)));
+    EXPECT_EQ(ActiveBlockPath(), BlockPath::Scalar);
+}
+
+TEST(BlockPathChoice, LoadTookTheRequestedOrTheBestPath) {
+    EXPECT_EQ(pathAtLoad, ChooseBlockPath(ReadCpuFeatures(), std::getenv("CIPHREL_BLOCK_PATH")));
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// The compiler's own CPUID and XGETBV reading, to check ours against.
+TEST(BlockPathChoice, DetectionAgreesWithTheCompilersCpuChecks) {
+    const CpuFeatures features = ReadCpuFeatures();
+    __builtin_cpu_init();
+    const bool avx2 = __builtin_cpu_supports("avx2");
+    EXPECT_EQ(PathRunsOn(BlockPath::Avx2, features), avx2);
+    EXPECT_EQ(PathRunsOn(BlockPath::Avx512, features),
+              avx2 && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw")
+                  && __builtin_cpu_supports("avx512vbmi"));
+    EXPECT_EQ(features.amd, __builtin_cpu_is("amd"));
+}
+#endif
+
+TEST(BlockPathChoice, FeaturesAndRequestsDecideThePath) {
+    constexpr uint32_t Osxsave = 1u << 27, Avx = 1u << 28;
+    constexpr uint32_t Avx2 = 1u << 5, F = 1u << 16, Bw = 1u << 30, Vbmi = 1u << 1;
+    const BlockPath A2 = X86 ? BlockPath::Avx2 : BlockPath::Scalar;
+    const BlockPath A5 = X86 ? BlockPath::Avx512 : BlockPath::Scalar;
+    struct Row {
+        const char* what;
+        CpuFeatures features;
+        const char* request;
+        BlockPath expected;
+    };
+    const CpuFeatures none = {0, 0, 0, 0, false};
+    const CpuFeatures avx2 = {Osxsave | Avx, Avx2, 0, 0x07, false};
+    const CpuFeatures avx512 = {Osxsave | Avx, Avx2 | F | Bw, Vbmi, 0xE7, false};
+    CpuFeatures avx2Amd = avx2;
+    avx2Amd.amd = true;
+    CpuFeatures avx512Amd = avx512;
+    avx512Amd.amd = true;
+    const Row rows[] = {
+        {"plain x86", none, nullptr, BlockPath::Scalar},
+        {"plain x86, reference asked", none, "reference", BlockPath::Reference},
+        {"plain x86, scalar asked", none, "scalar", BlockPath::Scalar},
+        {"plain x86, avx2 asked", none, "avx2", BlockPath::Scalar},
+        {"plain x86, avx512 asked", none, "avx512", BlockPath::Scalar},
+        {"unknown name", avx2, "fast", A2},
+        {"names are exact", avx2, "AVX2", A2},
+        {"empty name", avx512, "", A5},
+        {"AVX2", avx2, nullptr, A2},
+        {"AVX2, scalar asked", avx2, "scalar", BlockPath::Scalar},
+        {"AVX2, avx512 asked", avx2, "avx512", A2},
+        {"AVX2 without OSXSAVE", {Avx, Avx2, 0, 0x07, false}, "avx2", BlockPath::Scalar},
+        {"AVX2 without the AVX bit", {Osxsave, Avx2, 0, 0x07, false}, "avx2",
+         BlockPath::Scalar},
+        {"AVX2, OS saves no ymm state", {Osxsave | Avx, Avx2, 0, 0x03, false}, "avx2",
+         BlockPath::Scalar},
+        {"AVX2 on AMD", avx2Amd, nullptr, BlockPath::Scalar},
+        {"AVX2 on AMD, avx2 asked", avx2Amd, "avx2", A2},
+        {"AVX-512", avx512, nullptr, A5},
+        {"AVX-512 on AMD", avx512Amd, nullptr, A5},
+        {"AVX-512, avx2 asked", avx512, "avx2", A2},
+        {"AVX-512 without VBMI", {Osxsave | Avx, Avx2 | F | Bw, 0, 0xE7, false}, "avx512", A2},
+        {"AVX-512 without BW", {Osxsave | Avx, Avx2 | F, Vbmi, 0xE7, false}, "avx512", A2},
+        {"AVX-512, OS saves no zmm state", {Osxsave | Avx, Avx2 | F | Bw, Vbmi, 0x07, false},
+         "avx512", A2},
+        {"AVX-512, OS saves only the low 16 zmm", {Osxsave | Avx, Avx2 | F | Bw, Vbmi, 0x67,
+         false}, nullptr, A2},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        EXPECT_EQ(ChooseBlockPath(row.features, row.request), row.expected);
+    }
+    EXPECT_EQ(BestBlockPath(avx512), A5);
+    EXPECT_EQ(BestBlockPath(avx2Amd), BlockPath::Scalar);
+}
+
+TEST(BlockPathChoice, NamesRoundTrip) {
+    for (BlockPath path : AllPaths) {
+        BlockPath parsed = BlockPath::Reference;
+        ASSERT_TRUE(ParseBlockPath(BlockPathName(path), &parsed));
+        EXPECT_EQ(parsed, path);
+    }
+    EXPECT_STREQ(BlockPathName(BlockPath::Avx512), "avx512");
+    BlockPath untouched = BlockPath::Scalar;
+    EXPECT_FALSE(ParseBlockPath("avx", &untouched));
+    EXPECT_FALSE(ParseBlockPath(nullptr, &untouched));
+    EXPECT_EQ(untouched, BlockPath::Scalar);
+}
