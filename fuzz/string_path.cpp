@@ -72,8 +72,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> bytes = Decode(escaped);
     bytes.resize((bytes.size() + 7) / 8 * 8, 0);
     DecryptBlocks(&context, bytes.data(), bytes.size() / 8);
-    REQUIRE(host.ExpressionText(o, DecryptStringExpression,
-                                {HostParam::Str(key), HostParam::Str(escaped)}) == UpToZero(bytes));
+    const std::string decrypted = host.ExpressionText(
+        o, DecryptStringExpression, {HostParam::Str(key), HostParam::Str(escaped)});
+    REQUIRE(decrypted == UpToZero(bytes));
 
     // A text encrypts to whole blocks, escaped exactly where the filter says.
     const std::string cipher = host.ExpressionText(o, EncryptStringExpression,
@@ -85,7 +86,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     REQUIRE(Decode(cipher) == plain);
     size_t at = 0;
     for (uint8_t b : plain) {
-        const bool filtered = FindFilterCode(&engine.filterSet, engine.filterControlCodes, b) != -1;
+        const bool filtered =
+            FindFilterCode(&engine.filterSet, engine.filterControlCodes, b) != FilterAbsent;
         REQUIRE(filtered == (cipher[at] == '%'));
         at += filtered ? 3 : 1;
     }
