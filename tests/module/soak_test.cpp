@@ -931,6 +931,9 @@ TEST(Soak, LongSessionMatchesTheModelAndKeepsTheHeap) {
                 heapBefore, heapAfter);
     EXPECT_EQ(totals.operations, operations);
 #if !defined(_WIN32)
+    std::printf("soak: engine blocks live before %" PRId64 ", after %" PRId64
+                "; open files before %" PRIu64 ", after %" PRIu64 "\n", blocksBefore,
+                LiveAllocations(), uint64_t(descriptorsBefore), uint64_t(OpenDescriptors()));
     EXPECT_EQ(LiveAllocations(), blocksBefore) << "blocks the engine still holds";
     EXPECT_EQ(OpenDescriptors(), descriptorsBefore) << "files left open";
 #endif
