@@ -166,20 +166,21 @@ TEST_F(Lifecycle, ExpressionErrorStaysUntilClearedOrNewObject) {
 }
 
 TEST_F(Lifecycle, StringResultLivesThroughTheNextOne) {
+    // DefilterString$( returns a text without "%" as it is, whatever the shared filter holds.
     RunData* o = host.Create(TestHost::NewEditData());
     auto first = reinterpret_cast<const char*>(
-        host.Expression(o, Code::FilterString, {HostParam::Str("first")}));
+        host.Expression(o, Code::DefilterString, {HostParam::Str("first")}));
     EXPECT_EQ(o->resultBuffer, first);
     EXPECT_EQ(o->previousResultBuffer, nullptr);
 
     auto second = reinterpret_cast<const char*>(
-        host.Expression(o, Code::FilterString, {HostParam::Ptr(first)}));
+        host.Expression(o, Code::DefilterString, {HostParam::Ptr(first)}));
     EXPECT_STREQ(second, "first") << "the previous result was still readable as a parameter";
     EXPECT_STREQ(first, "first");
     EXPECT_EQ(o->previousResultBuffer, first);
     EXPECT_EQ(o->resultBuffer, second);
 
-    host.Expression(o, Code::FilterString, {HostParam::Str("third")});
+    host.Expression(o, Code::DefilterString, {HostParam::Str("third")});
     EXPECT_EQ(o->previousResultBuffer, second) << "the first result was released";
     EXPECT_NE(o->resultBuffer, second);
 }
