@@ -44,6 +44,11 @@ BlockPath ActiveBlockPath();
 // run on this machine, so a forced path can never fault on an unsupported instruction.
 bool SetBlockPath(BlockPath path);
 
+// Blocks that one vector group of each vector path takes. A run shorter than that goes
+// straight to the scalar pair.
+constexpr size_t Avx2GroupBlocks = 8;
+constexpr size_t Avx512GroupBlocks = 64;
+
 // The kernels, one pair per path. The vector ones take any count and leave the blocks
 // short of a full vector group to the scalar pair.
 void EncryptBlocksReference(const BlowfishContext* context, uint8_t* bytes, size_t blockCount);

@@ -24,7 +24,7 @@
 
 namespace {
 
-constexpr size_t Lanes = 8;
+constexpr size_t Lanes = Avx2GroupBlocks;
 // Vectors in flight: a gather waits long, and a second independent vector fills the wait.
 constexpr size_t Groups = 2;
 

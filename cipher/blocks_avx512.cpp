@@ -29,7 +29,7 @@ namespace {
 // then becomes four 256-byte tables, one per byte of its words, and a lookup of 64 indices
 // is two 128-entry byte permutes and a blend per table. Additions carry between planes
 // by hand.
-constexpr size_t Lanes = 64;
+constexpr size_t Lanes = Avx512GroupBlocks;
 
 using Word = __m512i[4];        // planes 0 (least significant byte) to 3
 

@@ -138,20 +138,24 @@ struct BlockRuns {
     BlockPath path;
     BlockRun encrypt;
     BlockRun decrypt;
+    size_t shortest;            // runs below this many blocks go to the scalar pair
 };
 
 #if defined(__x86_64__) || defined(__i386__)
-constexpr BlockRuns Avx2Runs = {BlockPath::Avx2, EncryptBlocksAvx2, DecryptBlocksAvx2};
-constexpr BlockRuns Avx512Runs = {BlockPath::Avx512, EncryptBlocksAvx512, DecryptBlocksAvx512};
+constexpr BlockRuns Avx2Runs = {BlockPath::Avx2, EncryptBlocksAvx2, DecryptBlocksAvx2,
+                                Avx2GroupBlocks};
+constexpr BlockRuns Avx512Runs = {BlockPath::Avx512, EncryptBlocksAvx512, DecryptBlocksAvx512,
+                                  Avx512GroupBlocks};
 #else
 // Never chosen: PathRunsOn refuses both vector paths off x86.
-constexpr BlockRuns Avx2Runs = {BlockPath::Avx2, EncryptBlocksScalar, DecryptBlocksScalar};
-constexpr BlockRuns Avx512Runs = {BlockPath::Avx512, EncryptBlocksScalar, DecryptBlocksScalar};
+constexpr BlockRuns Avx2Runs = {BlockPath::Avx2, EncryptBlocksScalar, DecryptBlocksScalar, 0};
+constexpr BlockRuns Avx512Runs = {BlockPath::Avx512, EncryptBlocksScalar, DecryptBlocksScalar,
+                                  0};
 #endif
 
 constexpr BlockRuns PathRuns[BlockPathCount] = {
-    {BlockPath::Reference, EncryptBlocksReference, DecryptBlocksReference},
-    {BlockPath::Scalar, EncryptBlocksScalar, DecryptBlocksScalar},
+    {BlockPath::Reference, EncryptBlocksReference, DecryptBlocksReference, 0},
+    {BlockPath::Scalar, EncryptBlocksScalar, DecryptBlocksScalar, 0},
     Avx2Runs,
     Avx512Runs,
 };
@@ -160,16 +164,17 @@ constexpr BlockRuns PathRuns[BlockPathCount] = {
 // file's static initialiser, before ours has run, still finds the right path.
 std::atomic<const BlockRuns*> activeRuns{nullptr};
 
-const BlockRuns* ChooseAtLoad() {
+__attribute__((noinline)) const BlockRuns* ChooseAtLoad() {
     BlockPath path = ChooseBlockPath(ReadCpuFeatures(), std::getenv("CIPHREL_BLOCK_PATH"));
     const BlockRuns* runs = &PathRuns[static_cast<int32_t>(path)];
     activeRuns.store(runs, std::memory_order_relaxed);
     return runs;
 }
 
-const BlockRuns* ActiveRuns() {
+inline const BlockRuns* ActiveRuns() {
     const BlockRuns* runs = activeRuns.load(std::memory_order_relaxed);
-    return runs != nullptr ? runs : ChooseAtLoad();
+    if (runs == nullptr) [[unlikely]] runs = ChooseAtLoad();
+    return runs;
 }
 
 // Decides at load, so that the first string or file pays nothing for it.
@@ -185,10 +190,16 @@ bool SetBlockPath(BlockPath path) {
     return true;
 }
 
+// A string of a few blocks is over in about 50 ns, so the calls on its way count: a run
+// too short for a vector skips the vector function that would only pass it on.
 void EncryptBlocks(const BlowfishContext* context, uint8_t* bytes, size_t blockCount) {
-    ActiveRuns()->encrypt(context, bytes, blockCount);
+    const BlockRuns* runs = ActiveRuns();
+    BlockRun run = blockCount < runs->shortest ? EncryptBlocksScalar : runs->encrypt;
+    run(context, bytes, blockCount);
 }
 
 void DecryptBlocks(const BlowfishContext* context, uint8_t* bytes, size_t blockCount) {
-    ActiveRuns()->decrypt(context, bytes, blockCount);
+    const BlockRuns* runs = ActiveRuns();
+    BlockRun run = blockCount < runs->shortest ? DecryptBlocksScalar : runs->decrypt;
+    run(context, bytes, blockCount);
 }
