@@ -1,7 +1,7 @@
 # Two commands do everything on a fresh Debian bookworm machine (as root):
 #   make        installs what is missing, builds dist/ciphrel.dll and runs the demo
 #   make test   installs what is missing, builds and runs every test
-.PHONY: all deps module module64 native sanitize fuzzers fuzz dist demo test clean
+.PHONY: all deps module module64 native sanitize fuzzers fuzz bench dist demo test clean
 
 JOBS ?= 2
 FUZZ_SECONDS ?= 60
@@ -40,6 +40,10 @@ fuzzers: build/fuzz/Makefile
 # Every fuzz target for FUZZ_SECONDS each, one after the other; fails on any finding.
 fuzz: fuzzers
 	@scripts/run-fuzz.sh build/fuzz $(FUZZ_SECONDS)
+
+# Speed beside OpenSSL's Blowfish, no pass or fail; run it on an otherwise idle machine.
+bench: native
+	@build/native/bench/bench
 
 dist: module
 	@mkdir -p dist
