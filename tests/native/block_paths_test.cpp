@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
