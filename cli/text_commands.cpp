@@ -38,8 +38,8 @@ int ExpectArguments(const ParsedArgs& args, size_t least, size_t most, const cha
 std::string EncryptText(const BlowfishContext* key, const CommandFilter& filter,
                         const std::string& text) {
     size_t padded = PaddedLength(text.size());
-    std::vector<uint8_t> work(padded, 0);
-    std::memcpy(work.data(), text.data(), text.size());
+    std::vector<uint8_t> work(text.begin(), text.end());
+    work.resize(padded, 0);
     EncryptBlocks(key, work.data(), padded / BlockSize);
     std::vector<char> escaped(EscapeWidth * padded + 1);
     FilterBytes(&filter.set, filter.controlCodes, escaped.data(), work.data(), padded);
