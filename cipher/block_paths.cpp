@@ -84,14 +84,6 @@ BlockPath BestBlockPath(const CpuFeatures& features) {
     return BlockPath::Scalar;
 }
 
-BlockPath ChooseBlockPath(const CpuFeatures& features, const char* request) {
-    BlockPath requested;
-    if (ParseBlockPath(request, &requested) && PathRunsOn(requested, features)) {
-        return requested;
-    }
-    return BestBlockPath(features);
-}
-
 const char* BlockPathName(BlockPath path) {
     int32_t index = static_cast<int32_t>(path);
     return index >= 0 && index < BlockPathCount ? PathNames[index] : "unknown";

@@ -30,9 +30,6 @@ bool PathRunsOn(BlockPath path, const CpuFeatures& features);
 // The fastest path that runs on `features`: AVX-512 where it runs, then AVX2 except on
 // AMD processors, then the scalar path.
 BlockPath BestBlockPath(const CpuFeatures& features);
-// The path chosen at load: the one `request` names (CIPHREL_BLOCK_PATH: "reference",
-// "scalar", "avx2" or "avx512") when it runs on `features`, otherwise the best.
-BlockPath ChooseBlockPath(const CpuFeatures& features, const char* request);
 
 const char* BlockPathName(BlockPath path);
 // False, leaving `path` alone, for a name that is none of the four.

@@ -165,7 +165,7 @@ constexpr BlockRuns PathRuns[BlockPathCount] = {
 std::atomic<const BlockRuns*> activeRuns{nullptr};
 
 __attribute__((noinline)) const BlockRuns* ChooseAtLoad() {
-    BlockPath path = ChooseBlockPath(ReadCpuFeatures(), std::getenv("CIPHREL_BLOCK_PATH"));
+    BlockPath path = BestBlockPath(ReadCpuFeatures());
     const BlockRuns* runs = &PathRuns[static_cast<int32_t>(path)];
     activeRuns.store(runs, std::memory_order_relaxed);
     return runs;
