@@ -70,17 +70,20 @@ int32_t HexValue(uint8_t character) {
 
 void FilterBytes(const FilterSet* set, bool filterControlCodes, char* out,
                  const uint8_t* in, size_t length) {
-    // One pass over the set instead of a search per byte; the table answers exactly
-    // what FindFilterCode would.
-    bool filtered[256] = {};
-    for (int32_t i = 0; i < set->count && i < FilterCapacity; ++i) filtered[set->codes[i]] = true;
-    if (filterControlCodes) {
-        for (uint8_t c = 0; c < ControlCodeLimit; ++c) filtered[c] = true;
+    // One pass over the set instead of a search per byte; the 256-bit table answers
+    // exactly what FindFilterCode would, and is small enough to build on every call of a
+    // short string.
+    uint64_t filtered[4] = {};
+    for (int32_t i = 0; i < set->count && i < FilterCapacity; ++i) {
+        const uint8_t code = set->codes[i];
+        filtered[code >> 6] |= uint64_t{1} << (code & 63);
     }
+    static_assert(ControlCodeLimit == 32, "control codes are the low half of the first word");
+    if (filterControlCodes) filtered[0] |= 0xFFFFFFFFu;
     size_t o = 0;
     for (size_t i = 0; i < length; ++i) {
         uint8_t b = in[i];
-        if (filtered[b]) {
+        if ((filtered[b >> 6] >> (b & 63)) & 1) {
             out[o] = '%';
             out[o + 1] = HexDigit(b / 16u);
             out[o + 2] = HexDigit(b % 16u);
