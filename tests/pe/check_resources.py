@@ -13,7 +13,7 @@ US_ENGLISH = 0x0409
 MF_GRAYED, MF_DISABLED, MF_CHECKED, MF_POPUP, MF_END = 0x01, 0x02, 0x08, 0x10, 0x80
 
 WS_POPUP, WS_CHILD, WS_VISIBLE = 0x80000000, 0x40000000, 0x10000000
-WS_CAPTION, WS_BORDER, WS_SYSMENU = 0x00C00000, 0x00800000, 0x00080000
+WS_CAPTION, WS_BORDER = 0x00C00000, 0x00800000
 WS_GROUP, WS_TABSTOP = 0x00020000, 0x00010000
 DS_MODALFRAME, DS_SETFONT = 0x80, 0x40
 BS_PUSHBUTTON, BS_DEFPUSHBUTTON, BS_AUTOCHECKBOX, BS_GROUPBOX, BS_CENTER = 0, 1, 3, 7, 0x300
@@ -150,9 +150,8 @@ EXPECTED_STRINGS = {
     30006: 'Enter the File Work Time Interval in Milliseconds (0 to Disable)',
     30007: 'Enter the File Work Percentage Interval (0 to Disable)',
 }
-# Author, copyright line and web address: any non-empty text. No comment string.
+# Author, copyright line and web address: any non-empty text. No comment string (131).
 FREE_STRINGS = (129, 130, 132)
-ABSENT_STRINGS = (131,)
 
 CHILD = WS_CHILD | WS_VISIBLE
 EXPECTED_DIALOG_STYLE = WS_POPUP | WS_VISIBLE | WS_CAPTION | DS_MODALFRAME | DS_SETFONT
@@ -190,24 +189,13 @@ STANDARD_PALETTE = [
 class Reader:
     """Little-endian reader over one resource's bytes."""
 
-    def __init__(self, data, offset=0):
-        self.data = data
-        self.offset = offset
+    def __init__(self, data):
+        self.data, self.offset = data, 0
 
-    def word(self):
-        value = struct.unpack_from('<H', self.data, self.offset)[0]
-        self.offset += 2
-        return value
-
-    def short(self):
-        value = struct.unpack_from('<h', self.data, self.offset)[0]
-        self.offset += 2
-        return value
-
-    def dword(self):
-        value = struct.unpack_from('<I', self.data, self.offset)[0]
-        self.offset += 4
-        return value
+    def read(self, layout):
+        values = struct.unpack_from('<' + layout, self.data, self.offset)
+        self.offset += struct.calcsize('<' + layout)
+        return values if len(values) > 1 else values[0]
 
     def text(self):
         """A NUL-terminated UTF-16 string."""
@@ -223,38 +211,30 @@ class Reader:
     def text_or_ordinal(self):
         """An empty string, 0xFFFF and an ordinal, or a string."""
         first = struct.unpack_from('<H', self.data, self.offset)[0]
-        if first == 0:
+        if first in (0, 0xFFFF):
             self.offset += 2
-            return ''
-        if first == 0xFFFF:
-            self.offset += 2
-            return self.word()
+            return '' if first == 0 else self.read('H')
         return self.text()
-
-    def align(self, size=4):
-        self.offset = (self.offset + size - 1) // size * size
 
 
 class Checker:
     def __init__(self, path):
         self.errors = []
-        self.pe = pefile.PE(path, fast_load=True)
-        self.pe.parse_data_directories(directories=[
+        pe = pefile.PE(path, fast_load=True)
+        pe.parse_data_directories(directories=[
             pefile.DIRECTORY_ENTRY['IMAGE_DIRECTORY_ENTRY_RESOURCE']])
         self.resources = {}         # (type, id) -> [(language, bytes)]
-        root = getattr(self.pe, 'DIRECTORY_ENTRY_RESOURCE', None)
-        if root is None:
-            self.fail('the module holds no resources')
-            return
-        for kind in root.entries:
-            for entry in kind.directory.entries:
-                if entry.id is None:
-                    continue        # named resources are not ours
+        root = getattr(pe, 'DIRECTORY_ENTRY_RESOURCE', None)
+        for kind in root.entries if root else []:
+            # Named resources are not ours.
+            for entry in (e for e in kind.directory.entries if e.id is not None):
                 for language in entry.directory.entries:
-                    rva, size = language.data.struct.OffsetToData, language.data.struct.Size
-                    data = self.pe.get_data(rva, size)
+                    data = pe.get_data(language.data.struct.OffsetToData,
+                                       language.data.struct.Size)
                     self.resources.setdefault((kind.id, entry.id), []).append(
                         (language.id, data))
+        if not self.resources:
+            self.fail('the module holds no resources')
 
     def fail(self, message):
         self.errors.append(message)
@@ -266,26 +246,21 @@ class Checker:
             return None
         if len(found) != 1:
             self.fail(f'{what} {number} exists in {len(found)} languages')
-        language, data = found[0]
-        if language != US_ENGLISH:
-            self.fail(f'{what} {number} has language {language:#06x}, expected U.S. English')
-        return data
-
-    # Menus ------------------------------------------------------------------------------
+        if found[0][0] != US_ENGLISH:
+            self.fail(f'{what} {number} has language {found[0][0]:#06x}, expected U.S. English')
+        return found[0][1]
 
     def parse_menu_items(self, reader, where):
         items = []
         while True:
-            flags = reader.word()
+            flags = reader.read('H')
             if flags & MF_POPUP:
                 text = reader.text()
                 entry = ('popup', text, self.parse_menu_items(reader, f'{where} > {text!r}'))
             else:
-                command = reader.word()
-                text = reader.text()
+                command, text = reader.read('H'), reader.text()
                 entry = SEP if command == 0 and text == '' else ('item', command, text)
-            state = flags & (MF_GRAYED | MF_DISABLED | MF_CHECKED)
-            if state:
+            if flags & (MF_GRAYED | MF_DISABLED | MF_CHECKED):
                 self.fail(f'{where}: {entry[:3]} is not enabled and unchecked '
                           f'(flags {flags:#x})')
             items.append(entry)
@@ -298,7 +273,7 @@ class Checker:
             if data is None:
                 continue
             reader = Reader(data)
-            version, header = reader.word(), reader.word()
+            version, header = reader.read('HH')
             if version != 0:
                 self.fail(f'menu {number}: template version {version}, expected a MENU')
                 continue
@@ -315,90 +290,67 @@ class Checker:
             self.fail(f'{where}: {len(actual)} items, expected {len(expected)}: '
                       f'{[a[:3] for a in actual]}')
         for position, (a, e) in enumerate(zip(actual, expected)):
-            here = f'{where}, position {position}'
             if a[0] != e[0] or (a[0] == 'item' and a != e) or (a[0] == 'popup' and a[1] != e[1]):
-                self.fail(f'{here}: found {a[:3]}, expected {e[:3]}')
+                self.fail(f'{where}, position {position}: found {a[:3]}, expected {e[:3]}')
             elif a[0] == 'popup':
                 self.compare_menu(a[2], e[2], f'{where} > {e[1]!r}')
 
-    # Strings ----------------------------------------------------------------------------
-
-    def strings(self):
+    def check_strings(self):
         table = {}
         for (kind, block), found in self.resources.items():
-            if kind != RT_STRING:
-                continue
-            for language, data in found:
+            for language, data in found if kind == RT_STRING else []:
                 if language != US_ENGLISH:
                     self.fail(f'string block {block} has language {language:#06x}')
                 reader = Reader(data)
                 for index in range(16):
-                    length = reader.word()
-                    text = data[reader.offset:reader.offset + 2 * length].decode('utf-16-le')
-                    reader.offset += 2 * length
+                    length = reader.read('H')
                     if length:
-                        table[(block - 1) * 16 + index] = text
-        return table
-
-    def check_strings(self):
-        table = self.strings()
+                        table[(block - 1) * 16 + index] = data[
+                            reader.offset:reader.offset + 2 * length].decode('utf-16-le')
+                    reader.offset += 2 * length
         for number, text in EXPECTED_STRINGS.items():
-            if number not in table:
-                self.fail(f'string {number} is missing, expected {text!r}')
-            elif table[number] != text:
-                self.fail(f'string {number} is {table[number]!r}, expected {text!r}')
+            if table.get(number) != text:
+                self.fail(f'string {number} is {table.get(number)!r}, expected {text!r}')
         for number in FREE_STRINGS:
             if not table.get(number):
                 self.fail(f'string {number} is missing or empty')
-        for number in ABSENT_STRINGS:
-            if number in table:
-                self.fail(f'string {number} must be absent, found {table[number]!r}')
-        known = set(EXPECTED_STRINGS) | set(FREE_STRINGS) | set(ABSENT_STRINGS)
+        known = set(EXPECTED_STRINGS) | set(FREE_STRINGS)
         for number in sorted(set(table) - known):
             self.fail(f'unexpected string {number}: {table[number]!r}')
-
-    # Dialog -----------------------------------------------------------------------------
 
     def check_dialog(self):
         data = self.get(RT_DIALOG, 20003, 'dialog')
         if data is None:
             return
-        reader = Reader(data)
         if struct.unpack_from('<HH', data, 0) == (1, 0xFFFF):
             self.fail('dialog 20003 is an extended template, expected DIALOG')
             return
+        reader = Reader(data)
         try:
-            style, _extended, count = reader.dword(), reader.dword(), reader.word()
-            frame = (reader.short(), reader.short(), reader.short(), reader.short())
-            menu, window_class, caption = (reader.text_or_ordinal(), reader.text_or_ordinal(),
-                                           reader.text())
-            font = (reader.word(), reader.text()) if style & DS_SETFONT else None
+            style, _extended, count = reader.read('IIH')
+            frame = reader.read('hhhh')
+            menu, window_class = reader.text_or_ordinal(), reader.text_or_ordinal()
+            caption = reader.text()
+            font = (reader.read('H'), reader.text()) if style & DS_SETFONT else None
             controls = []
             for _ in range(count):
-                reader.align()
-                c_style, _c_extended = reader.dword(), reader.dword()
-                place = (reader.short(), reader.short(), reader.short(), reader.short())
-                number = reader.word()
+                reader.offset = (reader.offset + 3) // 4 * 4
+                c_style, _c_extended = reader.read('II')
+                place, number = reader.read('hhhh'), reader.read('H')
                 c_class, c_text = reader.text_or_ordinal(), reader.text_or_ordinal()
                 c_class = CLASS_ATOMS.get(str(c_class).upper(), c_class)
-                extra = reader.word()       # creation data follows its own length
+                extra = reader.read('H')    # creation data follows its own length
                 reader.offset += extra
                 controls.append((number, c_class, c_text, place, c_style))
         except (ValueError, struct.error) as error:
             self.fail(f'dialog 20003 cannot be parsed: {error}')
             return
-        if style != EXPECTED_DIALOG_STYLE:
-            self.fail(f'dialog 20003 style {style:#010x}, expected {EXPECTED_DIALOG_STYLE:#010x}')
-        if style & WS_SYSMENU:
-            self.fail('dialog 20003 has a system menu')
-        if frame != (0, 4, 172, 151):
-            self.fail(f'dialog 20003 at {frame}, expected (0, 4, 172, 151)')
-        if menu != '' or window_class != '':
-            self.fail(f'dialog 20003 has menu {menu!r} / class {window_class!r}, expected none')
-        if caption != 'Ciphrel Encryption Object':
-            self.fail(f'dialog 20003 caption {caption!r}')
-        if font != (8, 'Helv'):
-            self.fail(f'dialog 20003 font {font}, expected (8, \'Helv\')')
+        found = (f'{style:#010x}', frame, menu, window_class, caption, font)
+        wanted = (f'{EXPECTED_DIALOG_STYLE:#010x}', (0, 4, 172, 151), '', '',
+                  'Ciphrel Encryption Object', (8, 'Helv'))
+        if found != wanted:
+            self.fail(f'dialog 20003 (style, frame, menu, class, caption, font) = {found}, '
+                      f'expected {wanted}')
         if count != len(EXPECTED_CONTROLS):
             self.fail(f'dialog 20003 has {count} controls, expected {len(EXPECTED_CONTROLS)}')
         for position, (actual, expected) in enumerate(zip(controls, EXPECTED_CONTROLS)):
@@ -406,8 +358,6 @@ class Checker:
                 shown = actual[:4] + (f'{actual[4]:#010x}',)
                 wanted = expected[:4] + (f'{expected[4]:#010x}',)
                 self.fail(f'dialog 20003 control {position}: found {shown}, expected {wanted}')
-
-    # Bitmaps, data, version -------------------------------------------------------------
 
     def check_bitmaps(self):
         images = {}
@@ -418,30 +368,24 @@ class Checker:
             if len(data) != 616:
                 self.fail(f'bitmap {number} is {len(data)} bytes, expected 616')
                 continue
-            (size, width, height, planes, bits, compression, _image, _xres, _yres, _used,
-             _important) = struct.unpack_from('<IiiHHIIiiII', data, 0)
-            header = (size, width, height, planes, bits, compression)
+            header = struct.unpack_from('<IiiHHI', data, 0)
             if header != (40, 32, 32, 1, 4, 0):
                 self.fail(f'bitmap {number}: header (size, width, height, planes, bits, '
                           f'compression) = {header}, expected (40, 32, 32, 1, 4, 0)')
-            palette = [struct.unpack_from('<BBBB', data, 40 + 4 * i) for i in range(16)]
-            palette = [(r, g, b) for b, g, r, _ in palette]
+            palette = [struct.unpack_from('<BBB', data, 40 + 4 * i)[::-1] for i in range(16)]
             if palette != STANDARD_PALETTE:
                 self.fail(f'bitmap {number}: palette is not the standard 16 colours')
             pixels = data[104:]
-            colours = {p >> 4 for p in pixels} | {p & 15 for p in pixels}
-            if len(colours) < 2:
+            if len({p >> 4 for p in pixels} | {p & 15 for p in pixels}) < 2:
                 self.fail(f'bitmap {number} is blank')
             images[number] = pixels
         if len(images) == 2 and images[400] == images[401]:
             self.fail('bitmaps 400 and 401 show the same image')
 
-    def check_data(self):
+    def check_data_and_version(self):
         data = self.get(RT_RCDATA, 200, 'data resource')
         if data is not None and data != bytes([0x16, 0x25, 0x08, 0x59]):
             self.fail(f'data resource 200 holds {data.hex(" ")}, expected 16 25 08 59')
-
-    def check_version(self):
         found = [number for (kind, number) in self.resources if kind == RT_VERSION]
         if not found:
             self.fail('no VERSIONINFO resource')
@@ -456,8 +400,7 @@ class Checker:
             self.check_strings()
             self.check_dialog()
             self.check_bitmaps()
-            self.check_data()
-            self.check_version()
+            self.check_data_and_version()
         return self.errors
 
 
