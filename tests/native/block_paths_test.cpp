@@ -10,10 +10,12 @@
 
 #include "cipher/block_paths.h"
 #include "cipher/blowfish.h"
+#include "tests/test_files.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using testfiles::Bytes;
+using testfiles::RandomBytes;
 
 // Recorded while the test program loads, before any test can switch paths.
 const BlockPath pathAtLoad = ActiveBlockPath();
@@ -36,12 +38,6 @@ long FirstDifference(const Bytes& a, const Bytes& b) {
         if (a[i] != b[i]) return static_cast<long>(i);
     }
     return -1;
-}
-
-Bytes RandomBytes(std::mt19937& random, size_t count) {
-    Bytes bytes(count);
-    for (uint8_t& b : bytes) b = static_cast<uint8_t>(random());
-    return bytes;
 }
 
 // The one-block functions over a buffer, halves read and written little-endian by hand.
@@ -142,24 +138,6 @@ TEST_F(BlockPaths, EveryPathThisMachineRunsGivesTheOneBlockBytes) {
         }
     }
     EXPECT_GE(tried, 2);    // reference and scalar run everywhere
-}
-
-TEST_F(BlockPaths, AllPathsAgreeOnAMegabyteAndDecryptItBack) {
-    std::mt19937 random(7);
-    const BlowfishContext context = ExpandedKey(random);
-    const Bytes plain = RandomBytes(random, (1u << 20) + 8 * 37);
-    Bytes expected = plain;
-    OneBlockAtATime(context, expected.data(), expected.size() / 8, true);
-    ASSERT_NE(FirstDifference(expected, plain), -1);
-    for (BlockPath path : AllPaths) {
-        if (!SetBlockPath(path)) continue;
-        SCOPED_TRACE(BlockPathName(path));
-        Bytes buffer = plain;
-        EncryptBlocks(&context, buffer.data(), buffer.size() / 8);
-        EXPECT_EQ(FirstDifference(buffer, expected), -1);
-        DecryptBlocks(&context, buffer.data(), buffer.size() / 8);
-        EXPECT_EQ(FirstDifference(buffer, plain), -1);
-    }
 }
 
 TEST_F(BlockPaths, ForcingRefusesWhatCannotRunAndKeepsThePath) {

@@ -1,12 +1,11 @@
 // The shared known-answer vectors against OpenSSL's Blowfish, an independent escaper, and
-// the engine's block, codec and file job operations.
+// the engine's file job; the module's string routines meet them in the tool's tests.
 #include <gtest/gtest.h>
 
 #include <map>
 #include <set>
 
 #include "engine/file_job.h"
-#include "engine/filter.h"
 #include "tests/cli/known_answers.h"
 #include "tests/test_files.h"
 
@@ -74,32 +73,6 @@ TEST(KnownAnswers, EscapedTextEscapesExactlyTheFilteredBytes) {
         if (answer.kind != "string") continue;
         FilterSettings filter = ParseFilterSettings(answer.settings);
         EXPECT_EQ(answer.escaped, ReferenceEscape(answer.cipher, filter)) << answer.name;
-    }
-}
-
-TEST(KnownAnswers, StringsGoThroughTheEnginesSeedingAndCodec) {
-    for (const KnownAnswer& answer : Answers()) {
-        if (answer.kind != "string") continue;
-        FilterSettings settings = ParseFilterSettings(answer.settings);
-        std::vector<uint16_t> codes = settings.codes;
-        codes.push_back(0xFFFF);
-        FilterSet set{};
-        SeedFilterSet(&set, settings.controlCodes, settings.characters.c_str(), codes.data(),
-                      int(codes.size()));
-
-        BlowfishContext context = Expand(answer.key);
-        Bytes work = PadToBlocks(answer.plain);
-        EncryptBlocks(&context, work.data(), work.size() / 8);
-        std::vector<char> escaped(3 * work.size() + 1);
-        FilterBytes(&set, settings.controlCodes, escaped.data(), work.data(), work.size());
-        EXPECT_EQ(std::string(escaped.data()), answer.escaped) << answer.name;
-
-        Bytes decoded(answer.escaped.size() + 1);
-        decoded.resize(DefilterBytes(decoded.data(), answer.escaped.c_str(),
-                                     answer.escaped.size()));
-        EXPECT_EQ(decoded, answer.cipher) << answer.name;
-        DecryptBlocks(&context, decoded.data(), decoded.size() / 8);
-        EXPECT_EQ(decoded, PadToBlocks(answer.plain)) << answer.name;
     }
 }
 
