@@ -111,16 +111,4 @@ TEST_F(StringRoutines, MissingKeyReturnsTheTextWithExpressionError2) {
     EXPECT_TRUE(host.events.empty());
 }
 
-TEST_F(StringRoutines, KeyTextIsLookedUpUncut) {
-    const std::string long57(57, 'k');
-    AddKey(long57);                             // stored as its first 56 bytes, error 1
-    host.events.clear();
-    std::string cipher = Encrypt(long57.substr(0, 56), "text");
-    EXPECT_EQ(ExpressionError(), 0);
-    EXPECT_EQ(Encrypt(long57, "text"), "text");
-    EXPECT_EQ(ExpressionError(), 2);
-    EXPECT_EQ(Decrypt(long57.substr(0, 56), cipher), "text");
-    EXPECT_NE(cipher, Encrypt("key", "text"));
-}
-
 }  // namespace
