@@ -1,7 +1,9 @@
 // What every fuzz target uses to stop on a broken property, so libFuzzer keeps the input.
 #pragma once
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 // An abort is a crash to libFuzzer: it writes the input out as a finding and stops.
 [[noreturn]] inline void Broken(const char* property, const char* file, int line) {
@@ -11,3 +13,22 @@
 
 #define REQUIRE(condition) \
     do { if (!(condition)) Broken(#condition, __FILE__, __LINE__); } while (false)
+
+// The escape rules written again, for comparison: each '%' takes the next two characters
+// as digits, c - 48 for '0' to '9' and c - 55 otherwise, the end of the text read as NULs.
+inline std::vector<uint8_t> DecodeEscapes(const uint8_t* text, size_t length) {
+    auto digit = [&](size_t i) -> int32_t {
+        const uint8_t c = i < length ? text[i] : 0;
+        return c >= '0' && c <= '9' ? c - 48 : c - 55;
+    };
+    std::vector<uint8_t> out;
+    for (size_t i = 0; i < length;) {
+        if (text[i] == '%') {
+            out.push_back(uint8_t((16 * digit(i + 1) + digit(i + 2)) & 0xFF));
+            i += 3;
+        } else {
+            out.push_back(text[i++]);
+        }
+    }
+    return out;
+}

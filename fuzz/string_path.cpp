@@ -18,20 +18,8 @@ constexpr int AddKeyAction = 0, AddCharactersAction = 2;
 constexpr int EncryptStringExpression = 2, DecryptStringExpression = 5;
 constexpr int ExpressionErrorExpression = 9;
 
-int32_t DigitValue(uint8_t c) { return c >= '0' && c <= '9' ? c - 48 : c - 55; }
-
 std::vector<uint8_t> Decode(const std::string& text) {
-    auto at = [&](size_t i) -> uint8_t { return i < text.size() ? uint8_t(text[i]) : 0; };
-    std::vector<uint8_t> out;
-    for (size_t i = 0; i < text.size();) {
-        if (text[i] == '%') {
-            out.push_back(uint8_t((16 * DigitValue(at(i + 1)) + DigitValue(at(i + 2))) & 0xFF));
-            i += 3;
-        } else {
-            out.push_back(uint8_t(text[i++]));
-        }
-    }
-    return out;
+    return DecodeEscapes(reinterpret_cast<const uint8_t*>(text.data()), text.size());
 }
 
 std::string UpToZero(const std::vector<uint8_t>& bytes) {
