@@ -13,8 +13,8 @@ using HostGetVersionFunction = uint32_t (CIPHREL_STDCALL*)();
 
 inline void* EditorRecordEntry(const void* editorRecord, int entry) {
     void* value;
-    std::memcpy(&value, static_cast<const char*>(editorRecord) + entry * sizeof(void*),
-                sizeof value);
+    const size_t offset = static_cast<size_t>(entry) * sizeof(void*);
+    std::memcpy(&value, static_cast<const char*>(editorRecord) + offset, sizeof value);
     return value;
 }
 
