@@ -6,6 +6,12 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#undef EncryptFile          // the routines' codes, not the Windows functions
+#undef DecryptFile
+#endif
+
 #include "tests/module/module_fixture.h"
 
 namespace {
@@ -256,5 +262,25 @@ TEST_F(FileRoutines, JobOutlivesTheObjectThatStartedIt) {
     EXPECT_EQ(host.events[0].condition, 6);
     EXPECT_NE(ReadBytes(path), plain);
 }
+
+#ifdef _WIN32
+// A file another program holds open without sharing writes cannot be worked on; as the
+// owner of the file Wine ignores the read-only attribute, so this is the real lock.
+TEST_F(FileRoutines, FileLockedByAnotherHandleGivesSix) {
+    const Bytes plain(40, 0x5A);
+    const std::string path = MakeFile(plain);
+    HANDLE lock = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    Work(o, Code::EncryptFile, FileKey, path);
+    CloseHandle(lock);
+    EXPECT_EQ(seen, Codes{6});
+    EXPECT_FALSE(Busy());
+    EXPECT_EQ(ReadBytes(path), plain);
+    Work(o, Code::EncryptFile, FileKey, path);      // released: the same start succeeds
+    EXPECT_EQ(seen, Codes{6});
+    EXPECT_NE(ReadBytes(path), plain);
+}
+#endif
 
 }  // namespace
