@@ -29,6 +29,21 @@ struct HostEvent {
 // The module's exports, resolved by their plain names.
 struct ModuleApi;
 
+using EditorVersionFunction = uint32_t (CIPHREL_STDCALL*)();
+
+// The host's edit-time record: pointer-sized entries, of which the module reads 3 (the
+// editor surface handle), 5 (the parent window) and 159 (HostGetVersion, or none).
+struct HostEditorRecord {
+    void* entries[256] = {};
+    explicit HostEditorRecord(EditorVersionFunction version, void* parent = nullptr,
+                              uintptr_t surface = 0) {
+        entries[159] = reinterpret_cast<void*>(version);
+        entries[5] = parent;
+        entries[3] = reinterpret_cast<void*>(surface);
+    }
+    void* Record() { return entries; }
+};
+
 class TestHost {
 public:
     TestHost();                 // loads the module (ciphrel.dll, or the linked core natively)

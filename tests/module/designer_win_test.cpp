@@ -14,6 +14,7 @@
 #include "designer/exports.h"
 #include "testhost/cncs232_stub.h"
 #include "testhost/module_api.h"
+#include "testhost/test_host.h"
 
 namespace {
 
@@ -92,14 +93,9 @@ uint32_t CIPHREL_STDCALL Version2() { return 0x02000000; }
 
 constexpr uint32_t SurfaceHandle = 0x5EED;
 
-struct Editor {
-    void* entries[256] = {};
-    explicit Editor(HostGetVersionFunction version = Version105, HWND parent = nullptr) {
-        entries[EditorGetVersionEntry] = reinterpret_cast<void*>(version);
-        entries[EditorSurfaceEntry] = reinterpret_cast<void*>(uintptr_t{SurfaceHandle});
-        entries[EditorParentEntry] = parent;
-    }
-    void* Record() { return entries; }
+struct Editor : HostEditorRecord {
+    explicit Editor(HostGetVersionFunction version = Version105, HWND parent = nullptr)
+        : HostEditorRecord(version, parent, SurfaceHandle) {}
 };
 
 // ---- Records ----------------------------------------------------------------------------

@@ -199,12 +199,9 @@ TEST_F(Lifecycle, HandleRunObjectWithoutJobStops) {
 
 static uint32_t CIPHREL_STDCALL Version105() { return 0x01050007; }
 
-struct EditorRecordStandIn {
-    void* entries[160] = {};
-    explicit EditorRecordStandIn(bool withVersion) {
-        if (withVersion) entries[159] = reinterpret_cast<void*>(Version105);
-    }
-};
+static HostEditorRecord Editor(bool withVersion) {
+    return HostEditorRecord(withVersion ? Version105 : nullptr);
+}
 
 static std::vector<uint8_t> StoredRecord(int16_t version, int16_t size, uint8_t fill) {
     std::vector<uint8_t> bytes(100);
@@ -215,12 +212,12 @@ static std::vector<uint8_t> StoredRecord(int16_t version, int16_t size, uint8_t 
 }
 
 TEST_F(Lifecycle, UpdateEditStructureUpgradesVersionOneOnly) {
-    EditorRecordStandIn editor(true);
+    HostEditorRecord editor = Editor(true);
     for (int16_t version : {int16_t{0}, int16_t{2}, int16_t{3}, int16_t{-1}}) {
         std::vector<uint8_t> stored = StoredRecord(version, 100, 1);
         const std::vector<uint8_t> before = stored;
         EXPECT_EQ(host.Module().UpdateEditStructure(
-                      &editor, reinterpret_cast<EditData*>(stored.data())), nullptr)
+                      editor.Record(), reinterpret_cast<EditData*>(stored.data())), nullptr)
             << "version " << version;
         EXPECT_EQ(stored, before);
     }
@@ -231,12 +228,12 @@ TEST_F(Lifecycle, UpdateEditStructureCopiesBySizeWithinTheRecord) {
     // A 96-byte record reaches up to hostVersion; bad sizes copy nothing or stop at 100.
     const Case cases[] = {{96, 96}, {100, 100}, {60, 60}, {-4, 0}, {0, 0}, {250, 100}};
     for (bool withVersion : {true, false}) {
-        EditorRecordStandIn editor(withVersion);
+        HostEditorRecord editor = Editor(withVersion);
         for (const Case& c : cases) {
             std::vector<uint8_t> stored = StoredRecord(1, c.size, 7);
             stored.resize(300, 0xEE);   // what lies beyond a record must never be copied
             auto* upgraded = reinterpret_cast<uint8_t*>(host.Module().UpdateEditStructure(
-                &editor, reinterpret_cast<EditData*>(stored.data())));
+                editor.Record(), reinterpret_cast<EditData*>(stored.data())));
             ASSERT_NE(upgraded, nullptr) << c.size;
             EditData result;
             std::memcpy(&result, upgraded, sizeof result);
@@ -259,11 +256,11 @@ TEST_F(Lifecycle, PrepareToWriteObjectStampsTheHostVersion) {
     auto* data = reinterpret_cast<EditData*>(record.data());
     const std::vector<uint8_t> before = record;
 
-    EditorRecordStandIn with(true), without(false);
-    EXPECT_EQ(host.Module().PrepareToWriteObject(&with, data, 0), 0x01050007u);
+    HostEditorRecord with = Editor(true), without = Editor(false);
+    EXPECT_EQ(host.Module().PrepareToWriteObject(with.Record(), data, 0), 0x01050007u);
     EXPECT_EQ(data->hostVersion, 0x01050007u);
     EXPECT_EQ(std::memcmp(record.data(), before.data(), 96), 0) << "only the stamp changes";
-    EXPECT_EQ(host.Module().PrepareToWriteObject(&without, data, 0), 0u);
+    EXPECT_EQ(host.Module().PrepareToWriteObject(without.Record(), data, 0), 0u);
     EXPECT_EQ(data->hostVersion, 0u);
 }
 
