@@ -80,13 +80,13 @@ int ParseArguments(int argc, char** argv, int first, const OptionSpec* specs,
             value = arg.substr(equals + 1);
             inlineValue = true;
         }
-        const OptionSpec* spec = specs;
-        while (spec->name != nullptr && name != spec->name) ++spec;
-        if (spec->name == nullptr) return UsageError(*parsed, "unknown option " + name);
-        if (spec->takesValue && !inlineValue) {
+        const OptionSpec* option = specs;
+        while (option->name != nullptr && name != option->name) ++option;
+        if (option->name == nullptr) return UsageError(*parsed, "unknown option " + name);
+        if (option->takesValue && !inlineValue) {
             if (i + 1 >= argc) return UsageError(*parsed, name + " needs a value");
             value = argv[++i];
-        } else if (!spec->takesValue && inlineValue) {
+        } else if (!option->takesValue && inlineValue) {
             return UsageError(*parsed, name + " takes no value");
         }
         parsed->options.emplace_back(name, value);
