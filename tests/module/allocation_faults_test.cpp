@@ -4,8 +4,6 @@
 // be reached only in-process, so these run in the native trees.
 #if !defined(_WIN32)
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -24,7 +22,7 @@ protected:
     void SetUp() override {
         ModuleTest::SetUp();
         host.onEvent = [this](const HostEvent& e) {
-            seen.push_back({e.condition, int32_t(host.Expression(e.object, Code::ErrorCode))});
+            raised.push_back({e.condition, int32_t(host.Expression(e.object, Code::ErrorCode))});
         };
     }
 
@@ -35,20 +33,14 @@ protected:
         host.Free();
         host.Initialize();
         o = host.Create(TestHost::NewEditData());
-        for (int i = 0; i < keys; ++i) Key(Code::AddKey, KeyName(i));
-        seen.clear();
+        for (int i = 0; i < keys; ++i) AddKey(o, KeyName(i));
+        raised.clear();
         host.events.clear();
         host.rehandles.clear();
         return o;
     }
     static std::string KeyName(int i) { return "key " + std::to_string(i); }
-    void Key(int code, const std::string& text) {
-        std::vector<std::string> texts{text};
-        host.ActionText(o, code, texts);
-    }
-    bool Exists(std::string text) {
-        return host.Condition(o, Code::KeyExists, Text(text.data())) == 1;
-    }
+    bool Exists(const std::string& text) { return HasKey(o, text); }
     int32_t EncryptUnder(const std::string& key) {
         return int32_t(host.Expression(o, Code::EncryptInteger,
                                        {HostParam::Str(key), HostParam::Int(11),
@@ -60,7 +52,7 @@ protected:
         bool operator==(const Seen&) const = default;
     };
     RunData* o = nullptr;
-    std::vector<Seen> seen;     // each event raised: its condition, and ErrorCode( inside it
+    std::vector<Seen> raised;   // each event raised: its condition, and ErrorCode( inside it
 };
 
 TEST_F(AllocationFaults, ObjectWithoutMemoryForTheRingStillTakesKeys) {
@@ -76,10 +68,10 @@ TEST_F(AllocationFaults, ObjectWithoutMemoryForTheRingStillTakesKeys) {
             EXPECT_EQ(LiveAllocations(), live + (hit ? 0 : 1));
             EXPECT_FALSE(Exists(""));
             // The first key brings the ring into being.
-            Key(Code::AddKey, "late key");
+            AddKey(o, "late key");
             EXPECT_TRUE(Exists("late key"));
             EXPECT_EQ(LiveAllocations(), live + 3);
-            EXPECT_TRUE(seen.empty());
+            EXPECT_TRUE(raised.empty());
             return hit;
         }, failures);
         EXPECT_EQ(points, 1);
@@ -111,9 +103,9 @@ TEST_F(AllocationFaults, KeyActionsWithoutMemoryLeaveTheRingAndReportOnlyTheCut)
                 const bool existed = Exists(stored);
                 const int64_t live = LiveAllocations();
                 point.Arm();
-                Key(c.code, c.text);
+                TextAction(o, c.code, {c.text});
                 const bool hit = point.Disarm();
-                EXPECT_EQ(seen, c.events);
+                EXPECT_EQ(raised, c.events);
                 EXPECT_EQ(Exists(stored), adding ? existed || !hit : existed && hit);
                 for (int i = 0; i < c.keysBefore; ++i) {
                     if (KeyName(i) == stored) continue;
@@ -169,7 +161,7 @@ TEST_F(AllocationFaults, StringResultsWithoutMemoryAreEmptyAndKeepTheEarlierOnes
                     EXPECT_STREQ(o->previousResultBuffer, "newer");
                 }
                 EXPECT_EQ(host.Expression(o, Code::ExpressionErrorCode), 0);
-                EXPECT_TRUE(seen.empty());
+                EXPECT_TRUE(raised.empty());
                 return hit;
             }, failures);
             EXPECT_EQ(points, c.allocations);
@@ -182,7 +174,7 @@ TEST_F(AllocationFaults, FileActionWithoutMemoryReportsSixAndLeavesTheFile) {
     const fs::path dir = fs::path(testing::TempDir()) / "allocation_faults_files";
     fs::create_directories(dir);
     const std::string path = (dir / "save.dat").string();
-    const std::string plain = "level 3, 1200 coins";
+    const Bytes plain(19, 'c');
     for (int32_t percent : {0, 25}) {
         for (int64_t failures : FailureModes) {
             SCOPED_TRACE("percent interval " + std::to_string(percent));
@@ -190,26 +182,25 @@ TEST_F(AllocationFaults, FileActionWithoutMemoryReportsSixAndLeavesTheFile) {
                 NewRun(1);
                 host.Action(o, Code::SetTimeInterval, 0);
                 host.Action(o, Code::SetPercentInterval, percent);
-                std::ofstream(path, std::ios::binary) << plain;
+                WriteBytes(path, plain);
                 const int64_t live = LiveAllocations();
                 point.Arm();
                 std::vector<std::string> texts{KeyName(0), path};
                 host.ActionText(o, Code::EncryptFile, texts);
                 const bool hit = point.Disarm();
                 if (hit) {
-                    EXPECT_EQ(seen, (std::vector<Seen>{{0, 6}}));
+                    EXPECT_EQ(raised, (std::vector<Seen>{{0, 6}}));
                     EXPECT_EQ(host.Condition(o, Code::FileBusy), 0);
                     EXPECT_TRUE(host.rehandles.empty());
-                    std::ifstream in(path, std::ios::binary);
-                    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), plain);
+                    EXPECT_EQ(ReadBytes(path), plain);
                     EXPECT_EQ(LiveAllocations(), live);
                     // The next attempt, with memory, is not refused as a second job.
                     host.Action(o, Code::SetPercentInterval, 0);
                     host.ActionText(o, Code::EncryptFile, texts);
-                    EXPECT_EQ(seen.back(), (Seen{6, 0}));
+                    EXPECT_EQ(raised.back(), (Seen{6, 0}));
                 } else {
                     const std::vector<Seen> done{{6, 0}};
-                    EXPECT_EQ(seen, percent == 0 ? done : std::vector<Seen>());
+                    EXPECT_EQ(raised, percent == 0 ? done : std::vector<Seen>());
                 }
                 return hit;
             }, failures);
@@ -227,7 +218,7 @@ TEST_F(AllocationFaults, EveryRoutineWithoutAnyMemory) {
     const fs::path dir = fs::path(testing::TempDir()) / "allocation_faults_sweep";
     fs::create_directories(dir);
     const std::string path = (dir / "save.dat").string();
-    std::ofstream(path, std::ios::binary) << "some bytes";
+    WriteBytes(path, Bytes(10, 's'));
     NewRun(2);
     const int32_t block = EncryptUnder(KeyName(1));
     const HostParam key = HostParam::Str(KeyName(1));

@@ -1,8 +1,6 @@
 // The file routines as a game uses them: jobs at once and over frames, their events and
 // errors, the settings and what the expressions show.
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -16,8 +14,6 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-using Codes = std::vector<int32_t>;
 namespace fs = std::filesystem;
 
 const char* const FileKey = "file key";
@@ -35,13 +31,8 @@ protected:
         host.Action(o, Code::Padding);
         host.Action(o, Code::SetTimeInterval, 0);
         host.Action(o, Code::SetPercentInterval, 0);
-        std::vector<std::string> texts{FileKey};
-        host.ActionText(o, Code::AddKey, texts);
-        host.onEvent = [this](const HostEvent& e) {
-            if (e.condition == Code::OnError) {
-                seen.push_back(int32_t(host.Expression(e.object, Code::ErrorCode)));
-            }
-        };
+        AddKey(o, FileKey);
+        RecordErrorCodes();
     }
     void TearDown() override {
         ModuleTest::TearDown();
@@ -50,20 +41,12 @@ protected:
 
     std::string MakeFile(const Bytes& content, const char* name = "work.bin") {
         std::string path = (dir / name).string();
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(content.data()),
-                   static_cast<std::streamsize>(content.size()));
+        WriteBytes(path, content);
         return path;
-    }
-    static Bytes ReadBytes(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return Bytes(std::istreambuf_iterator<char>(in), {});
     }
     // Runs "Encrypt a File" or "Decrypt a File"; returns the key text as the action left it.
     std::string Work(RunData* object, int code, const std::string& key, const std::string& path) {
-        std::vector<std::string> texts{key, path};
-        host.ActionText(object, code, texts);
-        return texts[0];
+        return TextAction(object, code, {key, path});
     }
     int32_t Read(int code) { return int32_t(host.Expression(o, code)); }
     bool Busy() { return host.Condition(o, Code::FileBusy) == 1; }
@@ -75,7 +58,6 @@ protected:
 
     fs::path dir;
     RunData* o = nullptr;
-    Codes seen;                 // ErrorCode( inside each "On Error", in order
 };
 
 TEST_F(FileRoutines, WithoutBudgetTheJobEndsWithinTheAction) {
@@ -198,8 +180,7 @@ TEST_F(FileRoutines, FailuresBeforeAJobReportTheirCode) {
 
 TEST_F(FileRoutines, OverlongKeyIsCutAndTheJobRunsWithIt) {
     const std::string longKey = std::string(56, 'a') + "tail";
-    std::vector<std::string> add{longKey.substr(0, 56)};
-    host.ActionText(o, Code::AddKey, add);
+    AddKey(o, longKey.substr(0, 56));
     Bytes plain(16, 9);
     std::string path = MakeFile(plain);
     std::vector<int32_t> conditions;

@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "tests/module/module_fixture.h"
@@ -15,27 +14,12 @@ protected:
     void SetUp() override {
         ModuleTest::SetUp();
         o = host.Create(TestHost::NewEditData());
-        // What ErrorCode( says inside each "On Error" event, in order.
-        host.onEvent = [this](const HostEvent& e) {
-            if (e.condition == Code::OnError)
-                seen.push_back(int32_t(host.Expression(e.object, Code::ErrorCode)));
-        };
+        RecordErrorCodes();
     }
 
-    // Returns the text as the host's string holds it after the action.
-    std::string Add(const std::string& text) {
-        std::vector<std::string> texts{text};
-        host.ActionText(o, Code::AddKey, texts);
-        return texts[0];
-    }
-    std::string Remove(const std::string& text) {
-        std::vector<std::string> texts{text};
-        host.ActionText(o, Code::RemoveKey, texts);
-        return texts[0];
-    }
-    bool Exists(std::string text) {
-        return host.Condition(o, Code::KeyExists, Text(text.data())) == 1;
-    }
+    std::string Add(const std::string& text) { return AddKey(o, text); }
+    std::string Remove(const std::string& text) { return TextAction(o, Code::RemoveKey, {text}); }
+    bool Exists(const std::string& text) { return HasKey(o, text); }
     int32_t ExpressionError() { return int32_t(host.Expression(o, Code::ExpressionErrorCode)); }
     // Encrypts one block under `key`: a way to tell whether the key is found.
     int32_t EncryptLeft(const std::string& key) {
@@ -43,30 +27,29 @@ protected:
                                        {HostParam::Str(key), HostParam::Int(1),
                                         HostParam::Int(2), HostParam::Int(0)}));
     }
-    std::string RandomKey(int32_t length) {
-        return host.ExpressionText(o, Code::RandomKey, {HostParam::Int(length)});
-    }
 
     RunData* o = nullptr;
-    std::vector<int32_t> seen;
 };
 
-using Codes = std::vector<int32_t>;
-
-TEST_F(KeyRoutines, AddFindRemove) {
+TEST_F(KeyRoutines, AddFindRemoveIncludingTheEmptyText) {
     EXPECT_FALSE(Exists("hero"));
+    EXPECT_FALSE(Exists(""));
     EXPECT_EQ(Add("hero"), "hero");
     EXPECT_EQ(Add("Hero"), "Hero");
+    Add("");
     EXPECT_TRUE(Exists("hero"));
     EXPECT_TRUE(Exists("Hero"));
+    EXPECT_TRUE(Exists(""));
     EXPECT_FALSE(Exists("HERO"));
-    EXPECT_FALSE(Exists("her"));
     EXPECT_NE(EncryptLeft("hero"), EncryptLeft("Hero"));
+    EXPECT_NE(EncryptLeft(""), 1);
 
     Remove("hero");
+    Remove("");
     EXPECT_FALSE(Exists("hero"));
+    EXPECT_FALSE(Exists(""));
     EXPECT_TRUE(Exists("Hero"));
-    EXPECT_TRUE(seen.empty());
+    EXPECT_EQ(ExpressionError(), 0);
     EXPECT_TRUE(host.events.empty());
 }
 
@@ -87,56 +70,42 @@ TEST_F(KeyRoutines, ErrorsRaiseOnErrorWithTheirCode) {
     EXPECT_EQ(ExpressionError(), 0);
 }
 
-TEST_F(KeyRoutines, LongTextIsCutInTheHostsStringAndStoredUnderItsFirst56Bytes) {
+TEST_F(KeyRoutines, TextsAreCutInTheHostsStringToTheirFirst56Bytes) {
     std::string text60;
     for (int i = 0; i < 60; ++i) text60 += char('A' + i % 26);
-    const std::string text56 = text60.substr(0, 56);
+    struct Case { std::string text; Codes first; };
+    const Case cases[] = {{std::string(56, 'k'), {}},
+                          {std::string(56, 'm') + "!", {1}},
+                          {text60, {1}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text.size());
+        const std::string cut = c.text.substr(0, 56);
+        const bool isCut = c.text.size() > 56;
+        Codes again = c.first, missing = c.first;
+        again.push_back(3);
+        missing.push_back(2);
 
-    EXPECT_EQ(Add(text60), text56);
-    EXPECT_EQ(seen, Codes{1});
-    EXPECT_FALSE(Exists(text60));
-    EXPECT_TRUE(Exists(text56));
-    EXPECT_EQ(EncryptLeft(text60), 1);
-    EXPECT_EQ(ExpressionError(), 2);
-    EXPECT_NE(EncryptLeft(text56), 1);
+        seen.clear();
+        EXPECT_EQ(Add(c.text), cut);
+        EXPECT_EQ(seen, c.first);
+        EXPECT_TRUE(Exists(cut));
+        EXPECT_EQ(Exists(c.text), !isCut);
+        EXPECT_NE(EncryptLeft(cut), 1);
+        host.Action(o, Code::ClearExpressionError);
+        EXPECT_EQ(EncryptLeft(c.text) == 1, isCut);
+        EXPECT_EQ(ExpressionError(), isCut ? 2 : 0);
 
-    // Already stored under its first 56 bytes: first 1, then 3.
-    seen.clear();
-    EXPECT_EQ(Add(text60), text56);
-    EXPECT_EQ(seen, (Codes{1, 3}));
-
-    seen.clear();
-    EXPECT_EQ(Remove(text60), text56);
-    EXPECT_EQ(seen, Codes{1});
-    EXPECT_FALSE(Exists(text56));
-    seen.clear();
-    Remove(text60);
-    EXPECT_EQ(seen, (Codes{1, 2}));
-}
-
-TEST_F(KeyRoutines, FiftySixBytesFitAndFiftySevenDoNot) {
-    const std::string text56(56, 'k');
-    EXPECT_EQ(Add(text56), text56);
-    EXPECT_TRUE(seen.empty());
-    EXPECT_TRUE(Exists(text56));
-
-    const std::string text57 = std::string(56, 'm') + "!";
-    EXPECT_EQ(Add(text57), text57.substr(0, 56));
-    EXPECT_EQ(seen, Codes{1});
-    EXPECT_TRUE(Exists(text57.substr(0, 56)));
-    EXPECT_FALSE(Exists(text57));
-}
-
-TEST_F(KeyRoutines, EmptyTextIsAKey) {
-    EXPECT_FALSE(Exists(""));
-    Add("");
-    EXPECT_TRUE(Exists(""));
-    EXPECT_NE(EncryptLeft(""), 1);
-    EXPECT_EQ(ExpressionError(), 0);
-    Add("");
-    Remove("");
-    EXPECT_FALSE(Exists(""));
-    EXPECT_EQ(seen, Codes{3});
+        seen.clear();
+        EXPECT_EQ(Add(c.text), cut);
+        EXPECT_EQ(seen, again) << "already stored under its first 56 bytes";
+        seen.clear();
+        EXPECT_EQ(Remove(c.text), cut);
+        EXPECT_EQ(seen, c.first);
+        EXPECT_FALSE(Exists(cut));
+        seen.clear();
+        Remove(c.text);
+        EXPECT_EQ(seen, missing);
+    }
 }
 
 TEST_F(KeyRoutines, EventsSeeTheCutKeyBeforeItIsLookedUp) {
@@ -157,8 +126,7 @@ TEST_F(KeyRoutines, EventsSeeTheCutKeyBeforeItIsLookedUp) {
 TEST_F(KeyRoutines, KeysAreSharedByAllObjectsAndOutliveThem) {
     RunData* other = host.Create(TestHost::NewEditData(0, "ab"));
     Add("shared");
-    std::string text = "shared";
-    EXPECT_EQ(host.Condition(other, Code::KeyExists, Text(text.data())), 1);
+    EXPECT_TRUE(HasKey(other, "shared"));
     host.Destroy(other);
     EXPECT_TRUE(Exists("shared"));
 }
@@ -183,7 +151,7 @@ TEST_F(KeyRoutines, RandomKeysAreUsableKeys) {
     std::vector<std::string> keys;
     std::vector<bool> byteSeen(256, false);
     for (int i = 0; i < 40; ++i) {
-        keys.push_back(RandomKey(56));
+        keys.push_back(host.ExpressionText(o, Code::RandomKey, {HostParam::Int(56)}));
         for (unsigned char c : keys.back()) byteSeen[c] = true;
     }
     // 2240 bytes drawn from 255 values: far more than half of them appear.
@@ -200,17 +168,10 @@ TEST_F(KeyRoutines, RandomKeysAreUsableKeys) {
 
 TEST_F(KeyRoutines, RemoveWhileAFileJobRunsReportsNineAlone) {
     const std::string path = testing::TempDir() + "key_routines_job.bin";
-    {
-        std::vector<uint8_t> content(1 << 16, 0x42);
-        FILE* file = std::fopen(path.c_str(), "wb");
-        ASSERT_NE(file, nullptr);
-        std::fwrite(content.data(), 1, content.size(), file);
-        std::fclose(file);
-    }
+    WriteBytes(path, Bytes(1 << 16, 0x42));
     Add("busy");
     host.Action(o, Code::SetPercentInterval, 10);
-    std::vector<std::string> texts{"busy", path};
-    host.ActionText(o, Code::EncryptFile, texts);
+    TextAction(o, Code::EncryptFile, {"busy", path});
     ASSERT_EQ(host.Condition(o, Code::FileBusy), 1);
 
     Remove("busy");

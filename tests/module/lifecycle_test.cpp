@@ -10,17 +10,7 @@
 
 namespace {
 
-class Lifecycle : public ModuleTest {
-protected:
-    bool HasKey(RunData* o, const char* name) {
-        std::string text = name;
-        return host.Condition(o, Code::KeyExists, Text(text.data())) == 1;
-    }
-    void AddKey(RunData* o, const char* name) {
-        std::vector<std::string> texts{name};
-        host.ActionText(o, Code::AddKey, texts);
-    }
-};
+using Lifecycle = ModuleTest;
 
 TEST_F(Lifecycle, InfosAndDataSizeAnswerTheHost) {
     const ModuleApi& api = host.Module();
@@ -106,23 +96,6 @@ TEST_F(Lifecycle, FreeWithoutInitializeReleasesWhatIsHeld) {
     host.Initialize();
 }
 
-TEST_F(Lifecycle, ImmediateErrorIsReadableOnlyInsideOnError) {
-    RunData* o = host.Create(TestHost::NewEditData());
-    std::vector<int32_t> seen;
-    host.onEvent = [&](const HostEvent& e) {
-        if (e.condition == Code::OnError)
-            seen.push_back(static_cast<int32_t>(host.Expression(e.object, Code::ErrorCode)));
-    };
-    std::vector<std::string> texts{"no such key"};
-    host.ActionText(o, Code::RemoveKey, texts);
-    ASSERT_EQ(host.events.size(), 1u);
-    EXPECT_EQ(host.events[0].condition, 0);
-    EXPECT_EQ(host.events[0].object, o);
-    EXPECT_EQ(seen, std::vector<int32_t>{2});
-    EXPECT_EQ(host.Expression(o, Code::ErrorCode), 0);
-    EXPECT_EQ(o->errorCode, 0);
-}
-
 TEST_F(Lifecycle, ErrorInsideOnErrorRaisesAgainAndLeavesZero) {
     RunData* o = host.Create(TestHost::NewEditData());
     AddKey(o, "dup");
@@ -133,17 +106,17 @@ TEST_F(Lifecycle, ErrorInsideOnErrorRaisesAgainAndLeavesZero) {
         ++depth;
         log.emplace_back(depth, host.Expression(e.object, Code::ErrorCode));
         if (depth == 1) {
-            std::vector<std::string> texts{"dup"};
-            host.ActionText(e.object, Code::AddKey, texts);    // error 3, nested
+            AddKey(e.object, "dup");                            // error 3, nested
             log.emplace_back(depth, host.Expression(e.object, Code::ErrorCode));
         }
         --depth;
     };
-    std::vector<std::string> texts{"missing"};
-    host.ActionText(o, Code::RemoveKey, texts);
+    TextAction(o, Code::RemoveKey, {"missing"});
+    ASSERT_EQ(host.events.size(), 2u);
+    EXPECT_EQ(host.events[0].object, o);
     const std::vector<std::pair<int, int32_t>> expected{{1, 2}, {2, 3}, {1, 0}};
     EXPECT_EQ(log, expected);
-    EXPECT_EQ(host.events.size(), 2u);
+    EXPECT_EQ(host.Expression(o, Code::ErrorCode), 0);
     EXPECT_EQ(o->errorCode, 0);
 }
 

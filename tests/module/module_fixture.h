@@ -4,21 +4,13 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
 #include "testhost/test_host.h"
-
-class ModuleTest : public ::testing::Test {
-protected:
-    TestHost host;
-
-    void SetUp() override { host.Initialize(); }
-    void TearDown() override {
-        host.onEvent = nullptr;
-        host.Free();
-        EXPECT_TRUE(host.faults.empty()) << "first fault: " << host.faults.front();
-    }
-
-    static HostValue Text(char* text) { return reinterpret_cast<HostValue>(text); }
-};
 
 // Codes of the routines, as the event editor numbers them.
 namespace Code {
@@ -35,3 +27,51 @@ constexpr int EncryptInteger = 0, ConvertToInteger = 1, EncryptString = 2,
               FileTimeInterval = 11, FileProgress = 12, FilePercentInterval = 13,
               FileSize = 14;
 }  // namespace Code
+
+using Bytes = std::vector<uint8_t>;
+using Codes = std::vector<int32_t>;
+
+class ModuleTest : public ::testing::Test {
+protected:
+    TestHost host;
+    Codes seen;                 // ErrorCode( inside each "On Error" event, in order
+
+    void SetUp() override { host.Initialize(); }
+    void TearDown() override {
+        host.onEvent = nullptr;
+        host.Free();
+        EXPECT_TRUE(host.faults.empty()) << "first fault: " << host.faults.front();
+    }
+
+    static HostValue Text(char* text) { return reinterpret_cast<HostValue>(text); }
+
+    // ErrorCode( can be read only while "On Error" runs, so it is recorded there.
+    void RecordErrorCodes() {
+        host.onEvent = [this](const HostEvent& e) {
+            if (e.condition == Code::OnError)
+                seen.push_back(int32_t(host.Expression(e.object, Code::ErrorCode)));
+        };
+    }
+
+    // Runs an action with text parameters; returns the first as the action left it.
+    std::string TextAction(RunData* o, int code, std::vector<std::string> texts) {
+        host.ActionText(o, code, texts);
+        return texts[0];
+    }
+    std::string AddKey(RunData* o, const std::string& key) {
+        return TextAction(o, Code::AddKey, {key});
+    }
+    bool HasKey(RunData* o, std::string key) {
+        return host.Condition(o, Code::KeyExists, Text(key.data())) == 1;
+    }
+
+    static void WriteBytes(const std::string& path, const Bytes& content) {
+        std::ofstream(path, std::ios::binary | std::ios::trunc)
+            .write(reinterpret_cast<const char*>(content.data()),
+                   static_cast<std::streamsize>(content.size()));
+    }
+    static Bytes ReadBytes(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return Bytes(std::istreambuf_iterator<char>(in), {});
+    }
+};
