@@ -197,17 +197,13 @@ TEST_F(FileRoutines, OverlongKeyIsCutAndTheJobRunsWithIt) {
     EXPECT_EQ(ReadBytes(path), plain);
 }
 
-TEST_F(FileRoutines, SettingsAreStoredAsGiven) {
+TEST_F(FileRoutines, IntervalsAreStoredAsGiven) {
     for (int32_t value : {250, 0, -5, 1000}) {
         host.Action(o, Code::SetTimeInterval, value);
         host.Action(o, Code::SetPercentInterval, value + 1);
         EXPECT_EQ(Read(Code::FileTimeInterval), value);
         EXPECT_EQ(Read(Code::FilePercentInterval), value + 1);
     }
-    host.Action(o, Code::NoPadding);
-    EXPECT_EQ(host.Condition(o, Code::IsPadding), 0);
-    host.Action(o, Code::Padding);
-    EXPECT_EQ(host.Condition(o, Code::IsPadding), 1);
     host.Action(o, Code::SetTimeInterval, 0);
     host.Action(o, Code::SetPercentInterval, 0);
 }
