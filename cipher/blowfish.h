@@ -3,6 +3,13 @@
 #include <cstddef>
 #include <cstdint>
 
+constexpr size_t BlockSize = 8;             // bytes in one block: the words L and R
+
+// `length` rounded up to whole blocks (a multiple of 8 stays as it is).
+constexpr uint64_t RoundUpToBlock(uint64_t length) {
+    return (length + BlockSize - 1) / BlockSize * BlockSize;
+}
+
 struct BlowfishContext {
     uint32_t P[18];             // letters as in the published algorithm: P, S, F, L, R
     uint32_t S[4][256];

@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr size_t BlockSize = 8;
 constexpr size_t ChunkSize = size_t{1} << 20;           // a multiple of BlockSize
 constexpr int64_t ProgressThreshold = int64_t{16} << 20; // smaller files finish too soon
 constexpr int ProgressWidth = 30;

@@ -10,11 +10,8 @@
 
 namespace {
 
-constexpr size_t BlockSize = 8;
 constexpr size_t EscapeWidth = 3;               // '%' and two digits per escaped byte
 constexpr int32_t DefaultRandomKeyLength = MaxKeyLength;
-
-size_t PaddedLength(size_t length) { return (length + BlockSize - 1) / BlockSize * BlockSize; }
 
 void PrintLine(const std::string& text) {
     UseBinaryMode(stdout);
@@ -37,7 +34,7 @@ int ExpectArguments(const ParsedArgs& args, size_t least, size_t most, const cha
 // "EncryptString$(": the text padded with zeros to whole blocks, ECB, then escaped.
 std::string EncryptText(const BlowfishContext* key, const CommandFilter& filter,
                         const std::string& text) {
-    size_t padded = PaddedLength(text.size());
+    size_t padded = static_cast<size_t>(RoundUpToBlock(text.size()));
     std::vector<uint8_t> work(text.begin(), text.end());
     work.resize(padded, 0);
     EncryptBlocks(key, work.data(), padded / BlockSize);
@@ -51,7 +48,7 @@ std::string EncryptText(const BlowfishContext* key, const CommandFilter& filter,
 std::string DecryptText(const BlowfishContext* key, const std::string& cipher) {
     std::vector<uint8_t> bytes(cipher.size() + BlockSize + 1, 0);
     size_t decoded = DefilterBytes(bytes.data(), cipher.c_str(), cipher.size());
-    size_t padded = PaddedLength(decoded);
+    size_t padded = static_cast<size_t>(RoundUpToBlock(decoded));
     std::memset(bytes.data() + decoded, 0, padded - decoded + 1);
     DecryptBlocks(key, bytes.data(), padded / BlockSize);
     return UpToZero(bytes.data());

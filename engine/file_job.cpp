@@ -15,7 +15,6 @@ static_assert(sizeof(off_t) >= 8, "lengths past 2 GiB must be seen as they are")
 
 namespace {
 
-constexpr uint32_t BlockSize = 8;
 
 using BlockRun = void (*)(const BlowfishContext*, uint8_t*, size_t);
 
@@ -33,8 +32,6 @@ bool TimeBudgetOn(const FileSettings* settings) { return settings->timeInterval 
 bool PercentBudgetOn(const FileSettings* settings) {
     return settings->percentInterval >= 1 && settings->percentInterval <= 99;
 }
-
-uint64_t RoundUpToBlock(uint64_t size) { return (size + BlockSize - 1) / BlockSize * BlockSize; }
 
 // Length of the open stream, or -1. Positions are read in 64 bits so that a file past
 // 2 GiB shows its true length instead of a wrapped one that would pass for a small file.
@@ -132,7 +129,7 @@ int32_t StartFileJob(FileJob* job, const FileSettings* settings, const char* pat
     if (ferror(job->stream)) return AbandonStart(job, ErrFileOpen);
 
     if (settings->noPadding == 1) {
-        job->bytesToProcess = job->bytesToWrite / BlockSize * BlockSize;
+        job->bytesToProcess = static_cast<uint32_t>(job->bytesToWrite / BlockSize * BlockSize);
     } else {
         job->bytesToWrite = job->paddedSize;
         job->bytesToProcess = job->paddedSize;

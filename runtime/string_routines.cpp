@@ -11,17 +11,12 @@
 #include "runtime/report.h"
 #include "runtime/routines.h"
 
-constexpr size_t BlockSize = 8;
 constexpr size_t EscapeWidth = 3;          // '%' and two digits per escaped byte
 
 // When memory runs out both routines answer the empty text: handing back the input would
 // pass plain text off as cipher text (or cipher text as plain text), and the user's data
 // must never leave in the wrong form. No error code exists for this, so none is reported.
 static const char NoResult[] = "";
-
-static size_t PaddedLength(size_t length) {
-    return (length + BlockSize - 1) / BlockSize * BlockSize;
-}
 
 // Fetches the key text and the second string, in that order, and marks the result as
 // text before anything can fail. Returns the key's context, or null when the key is
@@ -46,7 +41,7 @@ CIPHREL_EXPRESSION(EncryptStringExpression) {
     if (context == nullptr) return StringResult(text);
 
     size_t length = strlen(text);
-    size_t padded = PaddedLength(length);
+    size_t padded = static_cast<size_t>(RoundUpToBlock(length));
     if (padded < length || padded > (UINT32_MAX - 1) / EscapeWidth) return StringResult(NoResult);
     // The text is copied out before AllocResultBuffer, which may release the buffer it
     // lives in when it is the result of the expression before last.
@@ -77,7 +72,7 @@ CIPHREL_EXPRESSION(DecryptStringExpression) {
     if (result == nullptr) return StringResult(NoResult);
     uint8_t* bytes = reinterpret_cast<uint8_t*>(result);
     size_t decoded = DefilterBytes(bytes, text, length);
-    size_t padded = PaddedLength(decoded);
+    size_t padded = static_cast<size_t>(RoundUpToBlock(decoded));
     // A cut cipher text is completed with zeros and decrypted all the same; the byte at
     // `padded` stays zero and ends the text even when the last block holds no zero.
     memset(bytes + decoded, 0, padded - decoded + 1);
