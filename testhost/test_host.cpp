@@ -97,6 +97,11 @@ TestHost::TestHost() : api(&LoadModule()) {
     runHeader[RunHeaderGenerateEvent] = reinterpret_cast<void*>(ServiceGenerateEvent);
     runHeader[RunHeaderGetFirstParameter] = reinterpret_cast<void*>(ServiceFirstParameter);
     runHeader[RunHeaderGetNextParameter] = reinterpret_cast<void*>(ServiceNextParameter);
+    RunObjectInfos infos{};
+    api->GetRunObjectInfos(0, &infos);
+    conditions = infos.conditions;
+    actions = infos.actions;
+    expressions = infos.expressions;
 }
 
 TestHost::~TestHost() {
@@ -143,18 +148,12 @@ void TestHost::Destroy(RunData* object) {
     std::free(object);
 }
 
-static RunObjectInfos Infos(const ModuleApi* api) {
-    RunObjectInfos infos{};
-    api->GetRunObjectInfos(0, &infos);
-    return infos;
-}
-
 int32_t TestHost::Condition(RunData* object, int code, HostValue p1, HostValue p2) {
-    return Infos(api).conditions[code](object, p1, p2);
+    return conditions[code](object, p1, p2);
 }
 
 int16_t TestHost::Action(RunData* object, int code, HostValue p1, HostValue p2) {
-    return Infos(api).actions[code](object, p1, p2);
+    return actions[code](object, p1, p2);
 }
 
 int16_t TestHost::ActionText(RunData* object, int code, std::vector<std::string>& texts) {
@@ -193,7 +192,7 @@ HostValue TestHost::CallExpression(RunData* object, int code, std::vector<HostPa
         if (p.type == ParamString && p.value == 0) p.value = StringResult(p.text.c_str());
     nextParam = 0;
     SetHostFlags(object, GetHostFlags(object) & ~(ResultIsString | ResultIsFloat));
-    const HostValue result = Infos(api).expressions[code](object, 0x5A5A);
+    const HostValue result = expressions[code](object, 0x5A5A);
     if (nextParam != pending.size())
         faults.push_back("expression " + std::to_string(code) + " fetched " +
                          std::to_string(nextParam) + " of " +

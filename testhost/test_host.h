@@ -92,6 +92,10 @@ private:
     HostValue CallExpression(RunData* object, int code, std::vector<HostParam> params,
                              std::string* text);
     const ModuleApi* api;
+    // The routine tables, as GetRunObjectInfos hands them over once.
+    const ConditionRoutine* conditions = nullptr;
+    const ActionRoutine* actions = nullptr;
+    const ExpressionRoutine* expressions = nullptr;
     std::vector<RunData*> objects;
     std::vector<HostParam> pending;         // parameters of the expression being called
     size_t nextParam = 0;
