@@ -1,7 +1,8 @@
 // A long game session through the host: seeded random operations of every kind, each
 // checked against a model of what the module must hold and against what the module
 // answered earlier in the run, and the process's heap in use compared before and after.
-// CIPHREL_SOAK_SEED repeats a run; CIPHREL_SOAK_OPERATIONS sets its length (10,000).
+// CIPHREL_SOAK_SEED picks another run (1 by default); CIPHREL_SOAK_OPERATIONS sets its
+// length (10,000).
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
@@ -463,7 +464,10 @@ void Session::EncryptString() {
     const std::string cipher = Str(o, Code::EncryptString, {HostParam::Str(key),
                                                            HostParam::Str(text)});
     const size_t padded = (text.size() + 7) / 8 * 8;
-    Check(cipher.size() >= padded && cipher.size() <= 3 * padded, "cipher text length");
+    // An unescaped zero cipher byte ends the string early, so only the escaped form has a
+    // floor.
+    Check(cipher.size() <= 3 * padded && (!m.Filtered(0) || cipher.size() >= padded),
+          "cipher text length");
     // Straight from the result buffer, as one expression nested in another: the same text
     // encrypts alike.
     m.Of(o).buffers = std::min(m.Of(o).buffers + 1, 2);
@@ -742,7 +746,8 @@ uint64_t EnvironmentNumber(const char* name, uint64_t otherwise) {
 }
 
 TEST(Soak, LongSessionMatchesTheModelAndKeepsTheHeap) {
-    const uint64_t seed = EnvironmentNumber("CIPHREL_SOAK_SEED", std::random_device{}());
+    // A fixed seed unless one is given, so that a run of the suite repeats exactly.
+    const uint64_t seed = EnvironmentNumber("CIPHREL_SOAK_SEED", 1);
     const int64_t operations = int64_t(EnvironmentNumber("CIPHREL_SOAK_OPERATIONS", 10000));
     std::printf("soak seed %" PRIu64 " (CIPHREL_SOAK_SEED=%" PRIu64 " repeats this run)\n",
                 seed, seed);
