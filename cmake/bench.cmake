@@ -7,10 +7,9 @@ set_target_properties(bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_D
 # The 32-bit figures come from a 32-bit build of the same program, which the 64-bit one
 # runs. That needs a machine that executes 32-bit code, then g++ -m32 and a 32-bit libcrypto.
 if(CMAKE_SIZEOF_VOID_P EQUAL 8 AND CMAKE_SYSTEM_PROCESSOR MATCHES "x86_64|AMD64")
-    enable_language(C)
-    try_run(CIPHREL_IA32_EXIT CIPHREL_IA32_BUILT ${CMAKE_BINARY_DIR}/ia32_probe
-            ${PROJECT_SOURCE_DIR}/scripts/probe/ia32_probe.c)
-    if(NOT CIPHREL_IA32_BUILT OR NOT CIPHREL_IA32_EXIT EQUAL 0)
+    execute_process(COMMAND ${PROJECT_SOURCE_DIR}/scripts/ia32-check.sh
+                    RESULT_VARIABLE CIPHREL_IA32_EXIT OUTPUT_QUIET ERROR_QUIET)
+    if(NOT CIPHREL_IA32_EXIT EQUAL 0)
         set(BENCH32_MISSING "this machine cannot run 32-bit code")
     else()
         file(WRITE ${CMAKE_BINARY_DIR}/m32_check/check.cpp

@@ -6,15 +6,7 @@ set -u
 here=$(cd "$(dirname "$0")/.." && pwd)
 build="$here/build"
 mkdir -p "$build"
-probe="$build/ia32_probe"
-if [ ! -x "$probe" ] || [ "$here/scripts/probe/ia32_probe.c" -nt "$probe" ]; then
-    cc -O1 -o "$probe" "$here/scripts/probe/ia32_probe.c" || exit 1
-fi
-if ! "$probe" >/dev/null 2>&1; then
-    echo "wine-ready: this kernel does not execute 32-bit x86 code (32-bit emulation is" >&2
-    echo "wine-ready: disabled), so 32-bit Wine cannot start here" >&2
-    exit 1
-fi
+"$here/scripts/ia32-check.sh" || exit 1
 export WINEPREFIX="${WINEPREFIX:-$build/wineprefix}"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
