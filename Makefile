@@ -5,6 +5,10 @@
 
 JOBS ?= 2
 FUZZ_SECONDS ?= 60
+# Where the 32-bit module runs under Wine: auto (this machine when it executes 32-bit code,
+# else a QEMU guest), native or guest (scripts/run32.sh).
+RUN32 ?= auto
+export RUN32
 SHELL := /bin/bash
 .SHELLFLAGS := -o pipefail -ec
 
@@ -51,15 +55,10 @@ dist: module
 	@echo "dist/ciphrel.dll written"
 
 # The demo plays a game session through the test host against dist/ciphrel.dll under
-# Wine; where this machine cannot run 32-bit code it runs the same session in-process.
-demo: dist native
-	@if scripts/wine-ready.sh; then \
-	    cp dist/ciphrel.dll build/module/ciphrel.dll && \
-	    scripts/wine-run.sh build/module/demo.exe; \
-	else \
-	    echo "(running the demo in-process instead: same module code, built natively)"; \
-	    build/native/demo; \
-	fi
+# 32-bit Wine, on this machine or in the guest.
+demo: dist
+	@cp dist/ciphrel.dll build/module/ciphrel.dll
+	@scripts/wine-run.sh build/module/demo.exe
 
 test: native sanitize module module64 fuzzers
 	@cd build/native && ctest --output-on-failure -j$(JOBS)

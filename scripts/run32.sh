@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Runs a command where `wine` runs 32-bit Windows programs: on this machine when it executes
+# 32-bit code, inside a QEMU guest (scripts/guest/boot.sh) when it does not. The command
+# finds a ready private prefix, quiet Wine and a display (Xvfb when none is set).
+#   RUN32=auto (default) chooses; RUN32=native insists on this machine; RUN32=guest insists
+#   on the guest, so that both ways can be checked anywhere.
+set -u
+here=$(cd "$(dirname "$0")/.." && pwd)
+[ $# -gt 0 ] || { echo "usage: scripts/run32.sh COMMAND [ARGS...]" >&2; exit 64; }
+
+mode=${RUN32:-auto}
+case "$mode" in
+auto)
+    if "$here/scripts/ia32-check.sh" 2>/dev/null; then mode=native; else mode=guest; fi ;;
+native)
+    if ! "$here/scripts/ia32-check.sh"; then
+        echo "run32: RUN32=native, but this machine cannot execute 32-bit programs;" \
+             "use RUN32=guest (or leave RUN32 unset)" >&2
+        exit 1
+    fi ;;
+guest) ;;
+*)
+    echo "run32: RUN32 is '$mode'; it takes auto, native or guest" >&2
+    exit 64 ;;
+esac
+[ "$mode" = guest ] && exec "$here/scripts/guest/boot.sh" "$0" "$@"
+
+export WINEPREFIX="${CIPHREL_WINEPREFIX:-$here/build/wineprefix}"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+if [ -z "${DISPLAY:-}" ]; then
+    exec xvfb-run -a "$0" "$@"
+fi
+
+# The prefix is set up once, with stdio detached: Wine's background services inherit the
+# caller's output and would hold it open. A crash must fail at once, not wait for a dialog;
+# without a window manager, Wine must manage its own windows or it waits on each one.
+mkdir -p "$(dirname "$WINEPREFIX")"
+(
+    flock 9
+    [ -f "$WINEPREFIX/.ciphrel-ready" ] && exit 0
+    if ! timeout 900 wine wineboot -i >/dev/null 2>&1 </dev/null; then
+        echo "run32: Wine could not set up its prefix in $WINEPREFIX" >&2
+        exit 1
+    fi
+    timeout 120 wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog \
+        /t REG_DWORD /d 0 /f >/dev/null 2>&1 </dev/null
+    timeout 120 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed \
+        /t REG_SZ /d N /f >/dev/null 2>&1 </dev/null
+    touch "$WINEPREFIX/.ciphrel-ready"
+) 9>"$WINEPREFIX.lock" || exit 1
+
+# A persistent server, and Wine's services started now with stdio detached: later Wine
+# programs then start none that would inherit (and hold open) the caller's output. The
+# server stays until `wineserver -k` (make test ends with it).
+wineserver -p </dev/null >/dev/null 2>&1
+wine cmd /c exit </dev/null >/dev/null 2>&1
+exec "$@"
