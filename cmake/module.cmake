@@ -135,7 +135,7 @@ if(MODULE_32BIT)
     add_custom_target(bochs_rom ALL DEPENDS ${BOCHS_ROM})
     add_test(NAME bochs.block_paths
              COMMAND ${PROJECT_SOURCE_DIR}/scripts/bochs-run.sh ${BOCHS_ROM})
-    set_tests_properties(bochs.block_paths PROPERTIES TIMEOUT 300)
+    set_tests_properties(bochs.block_paths PROPERTIES TIMEOUT 300 LABELS bochs)
 
     # The artifact check holds the shipped module to PE32/i386.
     add_test(NAME pe.artifact
