@@ -78,15 +78,10 @@ uint32_t CheckPath(BlockPath path) {
                                                           blocks);
                 const long at = Compare(size);
                 if (at >= 0) {
-                    Print("path ");
-                    Print(BlockPathName(path));
-                    Print(encrypt ? ": MISMATCH encrypting " : ": MISMATCH decrypting ");
-                    PrintNumber(static_cast<uint32_t>(blocks));
-                    Print(" blocks, key ");
-                    PrintNumber(static_cast<uint32_t>(which));
-                    Print(", first at byte ");
-                    PrintNumber(static_cast<uint32_t>(at));
-                    Print("\n");
+                    Print("path ", BlockPathName(path),
+                          encrypt ? ": MISMATCH encrypting " : ": MISMATCH decrypting ",
+                          uint32_t(blocks), " blocks, key ", uint32_t(which),
+                          ", first at byte ", uint32_t(at), "\n");
                     return 0;
                 }
                 blocksChecked += static_cast<uint32_t>(blocks);
@@ -102,9 +97,7 @@ void BochsProgram() {
     const CpuFeatures features = ReadCpuFeatures();
     const BlockPath atLoad = ActiveBlockPath();
     uint32_t passed = 0, failed = 0;
-    Print("chosen at load: ");
-    Print(BlockPathName(atLoad));
-    Print("\n");
+    Print("chosen at load: ", BlockPathName(atLoad), "\n");
     if (atLoad != BestBlockPath(features)) {
         Print("load chose a path other than the best one\n");
         ++failed;
@@ -113,20 +106,11 @@ void BochsProgram() {
         const BlockPath path = static_cast<BlockPath>(i);
         uint32_t blocks = 0;
         if (!PathRunsOn(path, features) || !SetBlockPath(path) || ActiveBlockPath() != path) {
-            Print("path ");
-            Print(BlockPathName(path));
-            Print(": not offered by this processor\n");
+            Print("path ", BlockPathName(path), ": not offered by this processor\n");
         } else if ((blocks = CheckPath(path)) != 0) {
-            Print("path ");
-            Print(BlockPathName(path));
-            Print(": ok ");
-            PrintNumber(blocks);
-            Print(" blocks\n");
+            Print("path ", BlockPathName(path), ": ok ", blocks, " blocks\n");
         }
         ++(blocks != 0 ? passed : failed);
     }
-    PrintNumber(passed);
-    Print(" passed, ");
-    PrintNumber(failed);
-    Print(" failed\n");
+    Print(passed, " passed, ", failed, " failed\n");
 }

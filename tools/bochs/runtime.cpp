@@ -59,7 +59,7 @@ void Print(const char* text) {
     for (; *text != 0; ++text) __asm__ volatile("outb %0, $0xE9" : : "a"(*text));
 }
 
-void PrintNumber(uint32_t value) {
+void Print(uint32_t value) {
     char digits[11];
     char* at = digits + sizeof digits - 1;
     *at = 0;
