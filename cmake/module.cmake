@@ -98,6 +98,45 @@ if(MODULE_32BIT)
     add_test(NAME wine.module_tests COMMAND module_tests)
     set_tests_properties(wine.module_tests PROPERTIES TIMEOUT 1800)
 
+    # Every block path against the one-block functions, built as the module builds them and
+    # run at 32 bits: each path this processor offers runs, the log names the others.
+    file(GLOB CIPHER_SOURCES CONFIGURE_DEPENDS cipher/*.cpp)
+    add_executable(block_paths_test tests/native/block_paths_test.cpp ${CIPHER_SOURCES})
+    target_include_directories(block_paths_test PRIVATE ${PROJECT_SOURCE_DIR})
+    target_link_libraries(block_paths_test PRIVATE GTest::gtest_main)
+    target_link_options(block_paths_test PRIVATE ${MODULE_LINK_OPTIONS})
+    add_test(NAME wine.block_paths COMMAND block_paths_test)
+    set_tests_properties(wine.block_paths PROPERTIES TIMEOUT 600)
+
+    # The same comparison under Bochs's Tiger Lake model, which offers AVX-512 where the
+    # processor may not: the block code, compiled as in the module, linked into a
+    # freestanding program at 1 MiB behind a boot ROM of our own (tools/bochs).
+    file(GLOB BLOCK_SOURCES CONFIGURE_DEPENDS cipher/blocks_*.cpp)
+    add_executable(bochs_block_paths tools/bochs/runtime.cpp tests/bochs/block_paths_bochs.cpp
+                   cipher/blowfish.cpp cipher/blowfish_tables.cpp cipher/block_paths.cpp
+                   ${BLOCK_SOURCES})
+    target_include_directories(bochs_block_paths PRIVATE ${PROJECT_SOURCE_DIR})
+    target_compile_options(bochs_block_paths PRIVATE
+        -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables)
+    # Freestanding code generation only where no C library is assumed: the cipher files keep
+    # the module's, memcpy inlined as there.
+    set_source_files_properties(tools/bochs/runtime.cpp tests/bochs/block_paths_bochs.cpp
+                                PROPERTIES COMPILE_OPTIONS -ffreestanding)
+    target_link_options(bochs_block_paths PRIVATE -nostdlib
+        -Wl,--image-base=0xFF000,-e,_BochsMain,--disable-dynamicbase,--disable-reloc-section)
+    target_link_libraries(bochs_block_paths PRIVATE gcc)
+    set(BOCHS_ROM ${CMAKE_BINARY_DIR}/bochs/block_paths.rom)
+    add_custom_command(OUTPUT ${BOCHS_ROM}
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/bochs
+        COMMAND ${PROJECT_SOURCE_DIR}/tools/bochs/make-rom.sh
+                $<TARGET_FILE:bochs_block_paths> _BochsMain ${BOCHS_ROM}
+        DEPENDS bochs_block_paths ${PROJECT_SOURCE_DIR}/tools/bochs/rom.S
+                ${PROJECT_SOURCE_DIR}/tools/bochs/make-rom.sh VERBATIM)
+    add_custom_target(bochs_rom ALL DEPENDS ${BOCHS_ROM})
+    add_test(NAME bochs.block_paths
+             COMMAND ${PROJECT_SOURCE_DIR}/scripts/bochs-run.sh ${BOCHS_ROM})
+    set_tests_properties(bochs.block_paths PROPERTIES TIMEOUT 300 LABELS bochs)
+
     # The artifact check holds the shipped module to PE32/i386.
     add_test(NAME pe.artifact
              COMMAND /usr/bin/python3 ${PROJECT_SOURCE_DIR}/tests/pe/check_module.py
