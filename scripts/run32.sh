@@ -29,7 +29,7 @@ export WINEPREFIX="${CIPHREL_WINEPREFIX:-$here/build/wineprefix}"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 if [ -z "${DISPLAY:-}" ]; then
-    exec xvfb-run -a "$0" "$@"
+    exec env CIPHREL_RUN32_OWN_DISPLAY=1 xvfb-run -a "$0" "$@"
 fi
 
 # The prefix is set up once, with stdio detached: Wine's background services inherit the
@@ -52,7 +52,12 @@ mkdir -p "$(dirname "$WINEPREFIX")"
 
 # A persistent server, and Wine's services started now with stdio detached: later Wine
 # programs then start none that would inherit (and hold open) the caller's output. The
-# server stays until `wineserver -k` (make test ends with it).
+# server stays until `wineserver -k`: here when the display is ours and goes with us, else
+# at the end of make test.
 wineserver -p </dev/null >/dev/null 2>&1
 wine cmd /c exit </dev/null >/dev/null 2>&1
-exec "$@"
+[ -n "${CIPHREL_RUN32_OWN_DISPLAY:-}" ] || exec "$@"
+"$@"
+status=$?
+wineserver -k </dev/null >/dev/null 2>&1
+exit $status

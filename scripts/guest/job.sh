@@ -14,6 +14,7 @@ mkdir -p /var/lib/ciphrel
 mount -t ext4 /dev/vda /var/lib/ciphrel
 (
     . "$job/env"
+    export PATH="$(dirname "$0"):$PATH"     # the guest's `wine` (scripts/guest/wine)
     cd "$(cat "$job/cwd")" && eval "$(cat "$job/command")"
 ) >"$job/output" 2>&1 </dev/null
 echo $? >"$job/status"
