@@ -9,6 +9,7 @@ FUZZ_SECONDS ?= 60
 # else a QEMU guest), native or guest (scripts/run32.sh).
 RUN32 ?= auto
 export RUN32
+MAKEFLAGS += --no-print-directory
 SHELL := /bin/bash
 .SHELLFLAGS := -o pipefail -ec
 

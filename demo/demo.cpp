@@ -8,6 +8,10 @@
 #include "testhost/module_api.h"
 #include "testhost/test_host.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 static const char* ErrorMeaning(int32_t code) {
     static const char* const meanings[] = {
         "no error",
@@ -185,6 +189,12 @@ int main() {
     TestHost host;
     const ModuleApi& api = host.Module();
     std::printf("Ciphrel Encryption Object\n");
+#if defined(_WIN32)
+    // Says which file the session runs on, as the host would have loaded it.
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(GetModuleHandleA("ciphrel.dll"), path, sizeof path);
+    std::printf("  module %s (%d-bit)\n", path, static_cast<int>(sizeof(void*) * 8));
+#endif
     RunObjectInfos infos{};
     api.GetRunObjectInfos(0, &infos);
     std::printf("  identifier %.4s, %d conditions, %d actions, %d expressions, "

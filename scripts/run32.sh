@@ -23,7 +23,10 @@ guest) ;;
     echo "run32: RUN32 is '$mode'; it takes auto, native or guest" >&2
     exit 64 ;;
 esac
-[ "$mode" = guest ] && exec "$here/scripts/guest/boot.sh" "$0" "$@"
+if [ "$mode" = guest ]; then
+    echo "run32: running in a QEMU guest whose kernel executes 32-bit code" >&2
+    exec "$here/scripts/guest/boot.sh" "$0" "$@"
+fi
 
 export WINEPREFIX="${CIPHREL_WINEPREFIX:-$here/build/wineprefix}"
 export WINEDEBUG=-all
