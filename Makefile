@@ -1,7 +1,7 @@
 # Two commands do everything on a fresh Debian bookworm machine (as root):
 #   make        installs what is missing, builds dist/ciphrel.dll and runs the demo
 #   make test   installs what is missing, builds and runs every test
-.PHONY: all deps module module64 native sanitize fuzzers fuzz bench dist demo test clean
+.PHONY: all deps module native sanitize fuzzers fuzz bench dist demo test clean
 
 JOBS ?= 2
 FUZZ_SECONDS ?= 60
@@ -24,8 +24,6 @@ build/sanitize/Makefile: deps
 	@cmake --preset sanitize >/dev/null
 build/module/Makefile: deps
 	@cmake --preset module >/dev/null
-build/module64/Makefile: deps
-	@cmake --preset module64 >/dev/null
 build/fuzz/Makefile: deps
 	@cmake --preset fuzz >/dev/null
 
@@ -35,10 +33,6 @@ sanitize: build/sanitize/Makefile
 	@cmake --build --preset sanitize -j$(JOBS)
 module: build/module/Makefile
 	@cmake --build --preset module -j$(JOBS)
-# A 64-bit twin of the module, a test vehicle only: it runs the Windows-side code under
-# 64-bit Wine on machines that cannot execute the 32-bit module.
-module64: build/module64/Makefile
-	@cmake --build --preset module64 -j$(JOBS)
 fuzzers: build/fuzz/Makefile
 	@cmake --build --preset fuzz -j$(JOBS)
 
@@ -61,12 +55,10 @@ demo: dist
 	@cp dist/ciphrel.dll build/module/ciphrel.dll
 	@scripts/wine-run.sh build/module/demo.exe
 
-test: native sanitize module module64 fuzzers
+test: native sanitize module fuzzers
 	@cd build/native && ctest --output-on-failure -j$(JOBS)
 	@cd build/sanitize && ctest --output-on-failure -j$(JOBS)
 	@cd build/fuzz && ctest --output-on-failure -L fuzz -j$(JOBS)
-	@cd build/module64 && ctest --output-on-failure
-	@WINEPREFIX=$(CURDIR)/build/wineprefix64 /usr/lib/wine/wineserver64 -k >/dev/null 2>&1 || true
 	@cd build/module && ctest --output-on-failure
 	@if [ -d build/wineprefix ]; then \
 	    WINEPREFIX=$(CURDIR)/build/wineprefix wineserver -k >/dev/null 2>&1 || true; fi

@@ -3,20 +3,11 @@ enable_language(RC)
 
 set(MODULE_LINK_OPTIONS -static -static-libgcc -static-libstdc++)
 
-# The shipped module is 32-bit. A 64-bit twin of the same sources only runs the Windows-side
-# tests where 32-bit code cannot run; its exports carry no `@N` decoration to remove.
-if(CMAKE_SIZEOF_VOID_P EQUAL 4)
-    set(MODULE_32BIT ON)
-    set(MINGW_PREFIX i686-w64-mingw32)
-    set(EXPORT_LINK_OPTIONS -Wl,--kill-at)
-else()
-    set(MODULE_32BIT OFF)
-    set(MINGW_PREFIX x86_64-w64-mingw32)
-    set(EXPORT_LINK_OPTIONS)
-endif()
+set(MINGW_PREFIX i686-w64-mingw32)
+# The .def lists __stdcall names as Name@N; the export table keeps the plain names only.
+set(EXPORT_LINK_OPTIONS -Wl,--kill-at)
 
-# Writes a module-definition file for this build from the 32-bit source files: the 64-bit
-# twin drops the `@N` argument sizes that only __stdcall names carry (ordinals ` @N` stay).
+# Writes one module-definition file from its parts.
 function(write_def_file output)
     set(text "")
     foreach(input ${ARGN})
@@ -25,9 +16,6 @@ function(write_def_file output)
         set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
                      ${PROJECT_SOURCE_DIR}/${input})
     endforeach()
-    if(NOT MODULE_32BIT)
-        string(REGEX REPLACE "([A-Za-z0-9_])@[0-9]+" "\\1" text "${text}")
-    endif()
     # Rewritten only when it changes, so a new configure relinks nothing.
     file(WRITE ${output}.new "${text}")
     configure_file(${output}.new ${output} COPYONLY)
@@ -93,70 +81,64 @@ add_executable(demo demo/demo.cpp)
 target_link_libraries(demo PRIVATE testhost)
 target_link_options(demo PRIVATE ${MODULE_LINK_OPTIONS})
 
-# One process for the whole suite: each Wine start is costly.
-if(MODULE_32BIT)
-    # In the guest (scripts/run32.sh) the suite meets an Intel processor with AVX2, so the
-    # module's load-time choice there is the AVX2 path; the block path test below meets an
-    # AMD one, where it forces the scalar and AVX2 paths itself.
-    add_test(NAME wine.module_tests COMMAND module_tests)
-    set_tests_properties(wine.module_tests PROPERTIES TIMEOUT 1800
-                         ENVIRONMENT CIPHREL_GUEST_CPU=Haswell-v4)
+# One process for the whole suite: each Wine start is costly. In the guest (scripts/run32.sh) the suite meets an Intel processor with AVX2, so the
+# module's load-time choice there is the AVX2 path; the block path test below meets an
+# AMD one, where it forces the scalar and AVX2 paths itself.
+add_test(NAME wine.module_tests COMMAND module_tests)
+set_tests_properties(wine.module_tests PROPERTIES TIMEOUT 1800
+                     ENVIRONMENT CIPHREL_GUEST_CPU=Haswell-v4)
 
-    # Every block path against the one-block functions, built as the module builds them and
-    # run at 32 bits: each path this processor offers runs, the log names the others.
-    file(GLOB CIPHER_SOURCES CONFIGURE_DEPENDS cipher/*.cpp)
-    add_executable(block_paths_test tests/native/block_paths_test.cpp ${CIPHER_SOURCES})
-    target_include_directories(block_paths_test PRIVATE ${PROJECT_SOURCE_DIR})
-    target_link_libraries(block_paths_test PRIVATE GTest::gtest_main)
-    target_link_options(block_paths_test PRIVATE ${MODULE_LINK_OPTIONS})
-    add_test(NAME wine.block_paths COMMAND block_paths_test)
-    set_tests_properties(wine.block_paths PROPERTIES TIMEOUT 600
-                         ENVIRONMENT CIPHREL_GUEST_CPU=max)
+# Every block path against the one-block functions, built as the module builds them and
+# run at 32 bits: each path this processor offers runs, the log names the others.
+file(GLOB CIPHER_SOURCES CONFIGURE_DEPENDS cipher/*.cpp)
+add_executable(block_paths_test tests/native/block_paths_test.cpp ${CIPHER_SOURCES})
+target_include_directories(block_paths_test PRIVATE ${PROJECT_SOURCE_DIR})
+target_link_libraries(block_paths_test PRIVATE GTest::gtest_main)
+target_link_options(block_paths_test PRIVATE ${MODULE_LINK_OPTIONS})
+add_test(NAME wine.block_paths COMMAND block_paths_test)
+set_tests_properties(wine.block_paths PROPERTIES TIMEOUT 600
+                     ENVIRONMENT CIPHREL_GUEST_CPU=max)
 
-    # The same comparison under Bochs's Tiger Lake model, which offers AVX-512 where the
-    # processor may not: the block code, compiled as in the module, linked into a
-    # freestanding program at 1 MiB behind a boot ROM of our own (tools/bochs).
-    file(GLOB BLOCK_SOURCES CONFIGURE_DEPENDS cipher/blocks_*.cpp)
-    add_executable(bochs_block_paths tools/bochs/runtime.cpp tests/bochs/block_paths_bochs.cpp
-                   cipher/blowfish.cpp cipher/blowfish_tables.cpp cipher/block_paths.cpp
-                   ${BLOCK_SOURCES})
-    target_include_directories(bochs_block_paths PRIVATE ${PROJECT_SOURCE_DIR})
-    target_compile_options(bochs_block_paths PRIVATE
-        -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables)
-    # Freestanding code generation only where no C library is assumed: the cipher files keep
-    # the module's, memcpy inlined as there.
-    set_source_files_properties(tools/bochs/runtime.cpp tests/bochs/block_paths_bochs.cpp
-                                PROPERTIES COMPILE_OPTIONS -ffreestanding)
-    target_link_options(bochs_block_paths PRIVATE -nostdlib
-        -Wl,--image-base=0xFF000,-e,_BochsMain,--disable-dynamicbase,--disable-reloc-section)
-    target_link_libraries(bochs_block_paths PRIVATE gcc)
-    set(BOCHS_ROM ${CMAKE_BINARY_DIR}/bochs/block_paths.rom)
-    add_custom_command(OUTPUT ${BOCHS_ROM}
-        COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/bochs
-        COMMAND ${PROJECT_SOURCE_DIR}/tools/bochs/make-rom.sh
-                $<TARGET_FILE:bochs_block_paths> _BochsMain ${BOCHS_ROM}
-        DEPENDS bochs_block_paths ${PROJECT_SOURCE_DIR}/tools/bochs/rom.S
-                ${PROJECT_SOURCE_DIR}/tools/bochs/make-rom.sh VERBATIM)
-    add_custom_target(bochs_rom ALL DEPENDS ${BOCHS_ROM})
-    add_test(NAME bochs.block_paths
-             COMMAND ${PROJECT_SOURCE_DIR}/scripts/bochs-run.sh ${BOCHS_ROM})
-    set_tests_properties(bochs.block_paths PROPERTIES TIMEOUT 300 LABELS bochs)
+# The same comparison under Bochs's Tiger Lake model, which offers AVX-512 where the
+# processor may not: the block code, compiled as in the module, linked into a
+# freestanding program at 1 MiB behind a boot ROM of our own (tools/bochs).
+file(GLOB BLOCK_SOURCES CONFIGURE_DEPENDS cipher/blocks_*.cpp)
+add_executable(bochs_block_paths tools/bochs/runtime.cpp tests/bochs/block_paths_bochs.cpp
+               cipher/blowfish.cpp cipher/blowfish_tables.cpp cipher/block_paths.cpp
+               ${BLOCK_SOURCES})
+target_include_directories(bochs_block_paths PRIVATE ${PROJECT_SOURCE_DIR})
+target_compile_options(bochs_block_paths PRIVATE
+    -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables)
+# Freestanding code generation only where no C library is assumed: the cipher files keep
+# the module's, memcpy inlined as there.
+set_source_files_properties(tools/bochs/runtime.cpp tests/bochs/block_paths_bochs.cpp
+                            PROPERTIES COMPILE_OPTIONS -ffreestanding)
+target_link_options(bochs_block_paths PRIVATE -nostdlib
+    -Wl,--image-base=0xFF000,-e,_BochsMain,--disable-dynamicbase,--disable-reloc-section)
+target_link_libraries(bochs_block_paths PRIVATE gcc)
+set(BOCHS_ROM ${CMAKE_BINARY_DIR}/bochs/block_paths.rom)
+add_custom_command(OUTPUT ${BOCHS_ROM}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/bochs
+    COMMAND ${PROJECT_SOURCE_DIR}/tools/bochs/make-rom.sh
+            $<TARGET_FILE:bochs_block_paths> _BochsMain ${BOCHS_ROM}
+    DEPENDS bochs_block_paths ${PROJECT_SOURCE_DIR}/tools/bochs/rom.S
+            ${PROJECT_SOURCE_DIR}/tools/bochs/make-rom.sh VERBATIM)
+add_custom_target(bochs_rom ALL DEPENDS ${BOCHS_ROM})
+add_test(NAME bochs.block_paths
+         COMMAND ${PROJECT_SOURCE_DIR}/scripts/bochs-run.sh ${BOCHS_ROM})
+set_tests_properties(bochs.block_paths PROPERTIES TIMEOUT 300 LABELS bochs)
 
-    add_test(NAME run32.probe COMMAND ${PROJECT_SOURCE_DIR}/tests/run32/probe_test.sh)
+add_test(NAME run32.probe COMMAND ${PROJECT_SOURCE_DIR}/tests/run32/probe_test.sh)
 
-    # The artifact check holds the shipped module to PE32/i386.
-    add_test(NAME pe.artifact
-             COMMAND /usr/bin/python3 ${PROJECT_SOURCE_DIR}/tests/pe/check_module.py
-                     $<TARGET_FILE:ciphrel>)
-else()
-    add_test(NAME wine64.module_tests COMMAND module_tests)
-    set_tests_properties(wine64.module_tests PROPERTIES TIMEOUT 1800)
+# The artifact check holds the shipped module to PE32/i386.
+add_test(NAME pe.artifact
+         COMMAND /usr/bin/python3 ${PROJECT_SOURCE_DIR}/tests/pe/check_module.py
+                 $<TARGET_FILE:ciphrel>)
 
-    # Opens the setup dialog of a new object and leaves it up for a screenshot.
-    add_executable(dialog_shot tools/dialog_shot.cpp)
-    target_link_libraries(dialog_shot PRIVATE testhost user32)
-    target_link_options(dialog_shot PRIVATE ${MODULE_LINK_OPTIONS})
-endif()
+# Opens the setup dialog of a new object and leaves it up for a screenshot.
+add_executable(dialog_shot tools/dialog_shot.cpp)
+target_link_libraries(dialog_shot PRIVATE testhost user32)
+target_link_options(dialog_shot PRIVATE ${MODULE_LINK_OPTIONS})
 
 if(EXISTS ${PROJECT_SOURCE_DIR}/tests/pe/check_resources.py)
     add_test(NAME pe.resources

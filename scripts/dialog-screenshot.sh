@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Takes the picture of the setup dialog shown in the README (docs/setup-dialog.png): opens
-# it for a new object under 64-bit Wine on a private virtual display and crops to its frame.
-# Needs the module64 build (cmake --preset module64 && cmake --build --preset module64).
+# it for a new object under Wine on a private virtual display and crops to its frame.
+# Needs the module build (make dist).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
-program="$here/build/module64/dialog_shot.exe"
+program="$here/build/module/dialog_shot.exe"
 output="${1:-$here/docs/setup-dialog.png}"
 if [ ! -f "$program" ]; then
-    echo "dialog-screenshot: $program is missing; build the module64 preset first" >&2
+    echo "dialog-screenshot: $program is missing; run make dist first" >&2
     exit 1
 fi
 
@@ -45,7 +45,7 @@ export DISPLAY=":$number"
 
 # The program writes the dialog's frame (left top width height) once the dialog is up, and
 # closes the dialog when the file "close" appears. Wine sees the Unix root as drive Z:.
-"$here/scripts/wine64-run.sh" "$program" "Z:$work" &
+"$here/scripts/wine-run.sh" "$program" "Z:$work" &
 shot=$!
 if ! await "$work/frame" 1200; then
     echo "dialog-screenshot: the dialog did not open" >&2

@@ -5,7 +5,7 @@ set -euo pipefail
 
 need_packages=(cmake make g++ googletest g++-mingw-w64-i686 binutils-mingw-w64-i686
                wine wine32:i386 xvfb xauth python3-pefile libssl-dev imagemagick
-               wine64 g++-mingw-w64-x86-64-posix clang libclang-rt-14-dev
+               clang libclang-rt-14-dev
                python3-cryptography nodejs time
                g++-multilib libssl-dev:i386
                qemu-system-x86 linux-image-amd64 busybox-static bochs bochs-term)
