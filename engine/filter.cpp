@@ -1,6 +1,8 @@
 // The filter set's operations and the %XX escape codec.
 #include "engine/filter.h"
 
+#include <cstring>
+
 #include "designer/edit_data.h"
 
 constexpr uint8_t ControlCodeLimit = 32;   // codes below it are the control codes 0-31
@@ -68,23 +70,53 @@ int32_t HexValue(uint8_t character) {
     return character - ('A' - 10);
 }
 
+namespace {
+
+// The byte table of the last filter set escaped with, kept until the set changes: most
+// strings are escaped with the same set, and a byte of them then costs one table load.
+// Building it (256 bytes cleared) would cost more than escaping a short string. The
+// module serves one thread, so one table suffices.
+struct EscapeTable {
+    int32_t count = -1;                 // the set it was built from; -1: none yet
+    bool filterControlCodes = false;
+    uint8_t codes[FilterCapacity] = {};
+    uint8_t escaped[256] = {};          // nonzero where the byte is written as %XX
+};
+EscapeTable escapeTable;
+
+// The same answers as FindFilterCode, for every byte at once.
+const uint8_t* EscapedBytes(const FilterSet* set, bool filterControlCodes) {
+    EscapeTable& t = escapeTable;
+    const int32_t count = set->count < 0 ? 0 : set->count > FilterCapacity ? FilterCapacity
+                                                                            : set->count;
+    bool same = count == t.count && filterControlCodes == t.filterControlCodes;
+    for (int32_t i = 0; same && i < count; ++i) same = set->codes[i] == t.codes[i];
+    if (same) return t.escaped;
+    std::memset(t.escaped, 0, sizeof t.escaped);
+    for (int32_t i = 0; i < count; ++i) t.escaped[set->codes[i]] = 1;
+    if (filterControlCodes) std::memset(t.escaped, 1, ControlCodeLimit);
+    std::memcpy(t.codes, set->codes, static_cast<size_t>(count));
+    t.count = count;
+    t.filterControlCodes = filterControlCodes;
+    return t.escaped;
+}
+
+}  // namespace
+
 void FilterBytes(const FilterSet* set, bool filterControlCodes, char* out,
                  const uint8_t* in, size_t length) {
-    // One pass over the set instead of a search per byte; the 256-bit table answers
-    // exactly what FindFilterCode would, and is small enough to build on every call of a
-    // short string. Its words are 32 bits wide: 32-bit code shifts a 64-bit word through
-    // a branch or two, which in this loop costs as much as the rest of it.
-    uint32_t filtered[8] = {};
-    for (int32_t i = 0; i < set->count && i < FilterCapacity; ++i) {
-        const uint8_t code = set->codes[i];
-        filtered[code >> 5] |= uint32_t{1} << (code & 31);
-    }
-    static_assert(ControlCodeLimit == 32, "control codes are the whole first word");
-    if (filterControlCodes) filtered[0] = 0xFFFFFFFFu;
+    const uint8_t* const escaped = EscapedBytes(set, filterControlCodes);
     const uint8_t* const end = in + length;
-    for (; in != end; ++in) {
-        const uint32_t b = *in;
-        if ((filtered[b >> 5] >> (b & 31)) & 1) {
+    while (in != end) {
+        // Most cipher bytes pass as they are, so four at a time are tested and copied.
+        if (end - in >= 4 && (escaped[in[0]] | escaped[in[1]] | escaped[in[2]] | escaped[in[3]]) == 0) {
+            std::memcpy(out, in, 4);
+            in += 4;
+            out += 4;
+            continue;
+        }
+        const uint32_t b = *in++;
+        if (escaped[b] != 0) {
             out[0] = '%';
             out[1] = HexDigit(b >> 4);
             out[2] = HexDigit(b & 15);
