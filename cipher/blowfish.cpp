@@ -199,12 +199,12 @@ bool SetBlockPath(BlockPath path) {
 // too short for a vector skips the vector function that would only pass it on.
 void EncryptBlocks(const BlowfishContext* context, uint8_t* bytes, size_t blockCount) {
     const BlockRuns* runs = ActiveRuns();
-    BlockRun run = blockCount < runs->shortest ? EncryptBlocksScalar : runs->encrypt;
-    run(context, bytes, blockCount);
+    if (blockCount < runs->shortest) return EncryptBlocksScalar(context, bytes, blockCount);
+    runs->encrypt(context, bytes, blockCount);
 }
 
 void DecryptBlocks(const BlowfishContext* context, uint8_t* bytes, size_t blockCount) {
     const BlockRuns* runs = ActiveRuns();
-    BlockRun run = blockCount < runs->shortest ? DecryptBlocksScalar : runs->decrypt;
-    run(context, bytes, blockCount);
+    if (blockCount < runs->shortest) return DecryptBlocksScalar(context, bytes, blockCount);
+    runs->decrypt(context, bytes, blockCount);
 }
