@@ -108,11 +108,13 @@ struct EscapeTable {
 EscapeTable escapeTable;
 
 #if CIPHREL_VECTOR_ESCAPE
-// Copies the 32 bytes at `in` to `out` and answers true when none of them is escaped;
-// otherwise writes nothing. A 32-byte string is then one step instead of 32 lookups.
-__attribute__((target("avx2"))) bool CopyUnescaped32(const EscapeTable& t, char* out,
-                                                     const uint8_t* in) {
+// Copies the 32 bytes at `in` to `out` (which has room for them) and answers which of
+// them are escaped, bit i for byte i. A 32-byte string is then one step instead of 32
+// lookups.
+__attribute__((target("avx2"))) uint32_t CopyAndFindEscapes32(const EscapeTable& t, char* out,
+                                                              const uint8_t* in) {
     const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), v);
     const __m256i below =
         _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t.below)));
     const __m256i above =
@@ -127,9 +129,8 @@ __attribute__((target("avx2"))) bool CopyUnescaped32(const EscapeTable& t, char*
         _mm256_shuffle_epi8(above, _mm256_xor_si256(v, _mm256_set1_epi8(-128))));
     const __m256i high = _mm256_and_si256(_mm256_srli_epi16(v, 4), _mm256_set1_epi8(0x0F));
     const __m256i hit = _mm256_and_si256(row, _mm256_shuffle_epi8(bits, high));
-    if (!_mm256_testz_si256(hit, hit)) return false;
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), v);
-    return true;
+    const __m256i passes = _mm256_cmpeq_epi8(hit, _mm256_setzero_si256());
+    return ~static_cast<uint32_t>(_mm256_movemask_epi8(passes));
 }
 #endif
 
@@ -160,6 +161,13 @@ const EscapeTable& EscapedBytes(const FilterSet* set, bool filterControlCodes) {
     return t;
 }
 
+void WriteEscape(char*& out, uint32_t b) {
+    out[0] = '%';
+    out[1] = HexDigit(b >> 4);
+    out[2] = HexDigit(b & 15);
+    out += 3;
+}
+
 }  // namespace
 
 void FilterBytes(const FilterSet* set, bool filterControlCodes, char* out,
@@ -169,9 +177,22 @@ void FilterBytes(const FilterSet* set, bool filterControlCodes, char* out,
     const uint8_t* const end = in + length;
     while (in != end) {
 #if CIPHREL_VECTOR_ESCAPE
-        if (table.vector && end - in >= 32 && CopyUnescaped32(table, out, in)) {
-            in += 32;
-            out += 32;
+        // While 32 bytes remain, `out` has room for 96 and more.
+        if (table.vector && end - in >= 32) {
+            uint32_t escapes = CopyAndFindEscapes32(table, out, in);
+            const unsigned first =
+                escapes == 0 ? 32 : static_cast<unsigned>(__builtin_ctz(escapes));
+            in += first;
+            out += first;
+            escapes >>= first % 32;
+            // From the first escaped byte on, the rest of the 32 go one by one.
+            for (unsigned j = first; j < 32; ++j, ++in, escapes >>= 1) {
+                if ((escapes & 1) != 0) {
+                    WriteEscape(out, *in);
+                } else {
+                    *out++ = static_cast<char>(*in);
+                }
+            }
             continue;
         }
 #endif
@@ -192,10 +213,7 @@ void FilterBytes(const FilterSet* set, bool filterControlCodes, char* out,
         for (; in != stop; ++in) {
             const uint32_t b = *in;
             if (escaped[b] != 0) {
-                out[0] = '%';
-                out[1] = HexDigit(b >> 4);
-                out[2] = HexDigit(b & 15);
-                out += 3;
+                WriteEscape(out, b);
             } else {
                 *out++ = static_cast<char>(b);
             }
