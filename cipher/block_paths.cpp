@@ -24,7 +24,8 @@ constexpr uint32_t Leaf7EcxAvx512Vbmi = 1u << 1;
 constexpr uint64_t XcrAvxState = 0x06;
 constexpr uint64_t XcrAvx512State = 0xE6;
 
-const char* const PathNames[BlockPathCount] = {"reference", "scalar", "avx2", "avx512"};
+const char* const PathNames[BlockPathCount] = {"reference", "scalar", "avx2", "avx512",
+                                               "avx512narrow"};
 
 bool Avx2Usable(const CpuFeatures& f) {
     return (f.leaf1Ecx & Leaf1Osxsave) != 0 && (f.leaf1Ecx & Leaf1Avx) != 0 &&
@@ -71,13 +72,18 @@ bool PathRunsOn(BlockPath path, const CpuFeatures& features) {
     case BlockPath::Avx2:
         return CIPHREL_X86 && Avx2Usable(features);
     case BlockPath::Avx512:
+    case BlockPath::Avx512Narrow:
         return CIPHREL_X86 && Avx512Usable(features);
     }
     return false;
 }
 
-BlockPath BestBlockPath(const CpuFeatures& features) {
-    if (PathRunsOn(BlockPath::Avx512, features)) return BlockPath::Avx512;
+BlockPath BestBlockPath(const CpuFeatures& features, int bits) {
+    // At 32 bits the register version spills most of its planes and runs at less than half
+    // the speed of the memory one; at 64 bits it keeps them all and wins.
+    if (PathRunsOn(BlockPath::Avx512, features)) {
+        return bits == 32 ? BlockPath::Avx512Narrow : BlockPath::Avx512;
+    }
     // A gather there fetches about one word per cycle, while the scalar path keeps three
     // load units busy, so AVX2 would be the slower choice.
     if (PathRunsOn(BlockPath::Avx2, features) && !features.amd) return BlockPath::Avx2;

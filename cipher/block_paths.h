@@ -10,8 +10,9 @@ enum class BlockPath : int32_t {
     Scalar = 1,     // several independent blocks interleaved in plain integer code
     Avx2 = 2,       // eight blocks per 256-bit vector, S-box lookups by gather
     Avx512 = 3,     // 64 blocks as byte planes, S-box lookups by byte permutes
+    Avx512Narrow = 4,   // the same planes kept in memory, for 8 vector registers (32-bit)
 };
-constexpr int32_t BlockPathCount = 4;
+constexpr int32_t BlockPathCount = 5;
 
 // What CPUID and XGETBV report; enough to tell which paths may run and which is fastest.
 struct CpuFeatures {
@@ -27,12 +28,15 @@ CpuFeatures ReadCpuFeatures();
 // Whether `path` is built into this module and the processor and the operating system
 // both support the registers and instructions it uses.
 bool PathRunsOn(BlockPath path, const CpuFeatures& features);
-// The fastest path that runs on `features`: AVX-512 where it runs, then AVX2 except on
-// AMD processors, then the scalar path.
-BlockPath BestBlockPath(const CpuFeatures& features);
+// The fastest path that runs on `features` in code of `bits` (32 or 64; the module's own
+// by default): AVX-512 where it runs, as byte planes in registers for 64-bit code and kept
+// in memory for the eight vector registers of 32-bit code, then AVX2 except on AMD
+// processors, then the scalar path.
+constexpr int ModuleBits = sizeof(void*) * 8;
+BlockPath BestBlockPath(const CpuFeatures& features, int bits = ModuleBits);
 
 const char* BlockPathName(BlockPath path);
-// False, leaving `path` alone, for a name that is none of the four.
+// False, leaving `path` alone, for a name that is none of the paths'.
 bool ParseBlockPath(const char* name, BlockPath* path);
 
 // The path EncryptBlocks and DecryptBlocks use now.
@@ -56,3 +60,7 @@ void EncryptBlocksAvx2(const BlowfishContext* context, uint8_t* bytes, size_t bl
 void DecryptBlocksAvx2(const BlowfishContext* context, uint8_t* bytes, size_t blockCount);
 void EncryptBlocksAvx512(const BlowfishContext* context, uint8_t* bytes, size_t blockCount);
 void DecryptBlocksAvx512(const BlowfishContext* context, uint8_t* bytes, size_t blockCount);
+void EncryptBlocksAvx512Narrow(const BlowfishContext* context, uint8_t* bytes,
+                               size_t blockCount);
+void DecryptBlocksAvx512Narrow(const BlowfishContext* context, uint8_t* bytes,
+                               size_t blockCount);

@@ -205,7 +205,125 @@ CIPHREL_AVX512 size_t RunBlocks(const uint32_t* p, const BlowfishContext* contex
     return done;
 }
 
+// ---- The same planes for eight vector registers ----
+
+// 32-bit code has eight vector registers, fewer than the sixteen planes of L, R, F and a
+// looked-up word. There the halves stay in memory, and F is built one S-box at a time,
+// byte plane after byte plane, so that at most seven vectors are live: four planes of F,
+// the index plane and the two halves of a lookup. Every load is from L1 and mostly folded
+// into the permute that uses it.
+struct NarrowState {
+    alignas(64) uint8_t half[2][4][64];     // half[h][j]: byte j of L (h = 0) or R (h = 1)
+};
+
+CIPHREL_AVX512 inline __m512i LoadPlane(const uint8_t* plane) {
+    return _mm512_loadu_si512(plane);
+}
+
+CIPHREL_AVX512 inline void StorePlane(uint8_t* plane, __m512i v) {
+    _mm512_storeu_si512(plane, v);
+}
+
+// f = combine(f, S[box][index]); combine is a copy (first box), 32-bit addition or XOR.
+enum class Combine { Copy, Add, Xor };
+
+template <Combine How>
+CIPHREL_AVX512 inline void FoldBox(const uint8_t (*box)[256], const uint8_t* indexPlane,
+                                   __m512i f[4]) {
+    const __m512i index = LoadPlane(indexPlane);
+    const __mmask64 high = _mm512_movepi8_mask(index);
+    __mmask64 carry = 0;
+#pragma GCC unroll 4
+    for (int j = 0; j < 4; ++j) {
+        const __m512i x = Lookup(box[j], index, high);
+        if constexpr (How == Combine::Copy) {
+            f[j] = x;
+        } else if constexpr (How == Combine::Xor) {
+            f[j] = _mm512_xor_si512(f[j], x);
+        } else {
+            __m512i sum = _mm512_add_epi8(f[j], x);
+            if (j == 0) {
+                carry = _mm512_cmplt_epu8_mask(sum, x);
+            } else {
+                __mmask64 next = j < 3 ? _mm512_cmplt_epu8_mask(sum, x) : 0;
+                sum = _mm512_mask_sub_epi8(sum, carry, sum, _mm512_set1_epi32(-1));
+                // Adding the carry overflows only where it turned 0xFF into 0.
+                // (OR through the mask unit: a 64-bit mask in 32-bit code would otherwise
+                // be taken apart into two general registers.)
+                if (j < 3) carry = _kor_mask64(next, _mm512_mask_testn_epi8_mask(carry, sum, sum));
+            }
+            f[j] = sum;
+        }
+    }
+}
+
+// to ^= F(from) ^ round word, plane by plane in memory.
+CIPHREL_AVX512 inline void NarrowRound(const Planes& t, const uint8_t (*from)[64],
+                                       uint8_t (*to)[64], const uint8_t p[4]) {
+    __m512i f[4];
+    FoldBox<Combine::Copy>(t.s[0], from[3], f);
+    FoldBox<Combine::Add>(t.s[1], from[2], f);
+    FoldBox<Combine::Xor>(t.s[2], from[1], f);
+    FoldBox<Combine::Add>(t.s[3], from[0], f);
+#pragma GCC unroll 4
+    for (int j = 0; j < 4; ++j) {
+        const __m512i word = _mm512_set1_epi8(static_cast<char>(p[j]));
+        StorePlane(to[j], _mm512_ternarylogic_epi32(LoadPlane(to[j]), f[j], word, 0x96));
+    }
+}
+
+CIPHREL_AVX512 size_t RunBlocksNarrow(const uint32_t* p, const BlowfishContext* context,
+                                      uint8_t* bytes, size_t blockCount) {
+    if (blockCount < Lanes) return 0;
+    Planes t;
+    SplitTables(p, context, &t);
+    const __m512i byteIndex = ByteTransposeIndex();
+    NarrowState st;
+    size_t done = 0;
+    for (; blockCount - done >= Lanes; done += Lanes) {
+        {
+            Word l;
+            Word r;
+            LoadPlanes(bytes + 8 * done, byteIndex, l, r);
+            XorBytes(l, t.p[0]);
+#pragma GCC unroll 4
+            for (int j = 0; j < 4; ++j) {
+                StorePlane(st.half[0][j], l[j]);
+                StorePlane(st.half[1][j], r[j]);
+            }
+        }
+        for (int i = 0; i < BlowfishRounds; i += 2) {
+            NarrowRound(t, st.half[0], st.half[1], t.p[i + 1]);
+            NarrowRound(t, st.half[1], st.half[0], t.p[i + 2]);
+        }
+        Word l;
+        Word r;
+#pragma GCC unroll 4
+        for (int j = 0; j < 4; ++j) {
+            l[j] = LoadPlane(st.half[0][j]);
+            r[j] = LoadPlane(st.half[1][j]);
+        }
+        XorBytes(r, t.p[BlowfishRounds + 1]);
+        StorePlanes(bytes + 8 * done, byteIndex, r, l);
+    }
+    return done;
+}
+
 }  // namespace
+
+void EncryptBlocksAvx512Narrow(const BlowfishContext* context, uint8_t* bytes,
+                               size_t blockCount) {
+    size_t done = RunBlocksNarrow(context->P, context, bytes, blockCount);
+    EncryptBlocksScalar(context, bytes + 8 * done, blockCount - done);
+}
+
+void DecryptBlocksAvx512Narrow(const BlowfishContext* context, uint8_t* bytes,
+                               size_t blockCount) {
+    uint32_t p[PWords];
+    ReverseP(context, p);
+    size_t done = RunBlocksNarrow(p, context, bytes, blockCount);
+    DecryptBlocksScalar(context, bytes + 8 * done, blockCount - done);
+}
 
 void EncryptBlocksAvx512(const BlowfishContext* context, uint8_t* bytes, size_t blockCount) {
     size_t done = RunBlocks(context->P, context, bytes, blockCount);

@@ -146,11 +146,15 @@ constexpr BlockRuns Avx2Runs = {BlockPath::Avx2, EncryptBlocksAvx2, DecryptBlock
                                 Avx2GroupBlocks};
 constexpr BlockRuns Avx512Runs = {BlockPath::Avx512, EncryptBlocksAvx512, DecryptBlocksAvx512,
                                   Avx512GroupBlocks};
+constexpr BlockRuns Avx512NarrowRuns = {BlockPath::Avx512Narrow, EncryptBlocksAvx512Narrow,
+                                        DecryptBlocksAvx512Narrow, Avx512GroupBlocks};
 #else
-// Never chosen: PathRunsOn refuses both vector paths off x86.
+// Never chosen: PathRunsOn refuses the vector paths off x86.
 constexpr BlockRuns Avx2Runs = {BlockPath::Avx2, EncryptBlocksScalar, DecryptBlocksScalar, 0};
 constexpr BlockRuns Avx512Runs = {BlockPath::Avx512, EncryptBlocksScalar, DecryptBlocksScalar,
                                   0};
+constexpr BlockRuns Avx512NarrowRuns = {BlockPath::Avx512Narrow, EncryptBlocksScalar,
+                                        DecryptBlocksScalar, 0};
 #endif
 
 constexpr BlockRuns PathRuns[BlockPathCount] = {
@@ -158,6 +162,7 @@ constexpr BlockRuns PathRuns[BlockPathCount] = {
     {BlockPath::Scalar, EncryptBlocksScalar, DecryptBlocksScalar, 0},
     Avx2Runs,
     Avx512Runs,
+    Avx512NarrowRuns,
 };
 
 // Null until the choice is made. Constant-initialised, so that a call from another
@@ -194,12 +199,12 @@ bool SetBlockPath(BlockPath path) {
 // too short for a vector skips the vector function that would only pass it on.
 void EncryptBlocks(const BlowfishContext* context, uint8_t* bytes, size_t blockCount) {
     const BlockRuns* runs = ActiveRuns();
-    BlockRun run = blockCount < runs->shortest ? EncryptBlocksScalar : runs->encrypt;
-    run(context, bytes, blockCount);
+    if (blockCount < runs->shortest) return EncryptBlocksScalar(context, bytes, blockCount);
+    runs->encrypt(context, bytes, blockCount);
 }
 
 void DecryptBlocks(const BlowfishContext* context, uint8_t* bytes, size_t blockCount) {
     const BlockRuns* runs = ActiveRuns();
-    BlockRun run = blockCount < runs->shortest ? DecryptBlocksScalar : runs->decrypt;
-    run(context, bytes, blockCount);
+    if (blockCount < runs->shortest) return DecryptBlocksScalar(context, bytes, blockCount);
+    runs->decrypt(context, bytes, blockCount);
 }

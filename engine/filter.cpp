@@ -1,7 +1,27 @@
 // The filter set's operations and the %XX escape codec.
 #include "engine/filter.h"
 
+#include <cstring>
+
 #include "designer/edit_data.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include "cipher/block_paths.h"
+// GCC 12's intrinsic headers fill "undefined" operands with a self-initialised variable,
+// which its uninitialised-use warnings report wherever the intrinsics are inlined.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+#include <immintrin.h>
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+#define CIPHREL_VECTOR_ESCAPE 1
+#else
+#define CIPHREL_VECTOR_ESCAPE 0
+#endif
 
 constexpr uint8_t ControlCodeLimit = 32;   // codes below it are the control codes 0-31
 constexpr int32_t FilterCapacity = 256;    // one slot per byte value
@@ -68,31 +88,138 @@ int32_t HexValue(uint8_t character) {
     return character - ('A' - 10);
 }
 
+namespace {
+
+// The byte table of the last filter set escaped with, kept until the set changes: most
+// strings are escaped with the same set, and a byte of them then costs one table load.
+// Building it (256 bytes cleared) would cost more than escaping a short string. The
+// module serves one thread, so one table suffices.
+struct EscapeTable {
+    int32_t count = -1;                 // the set it was built from; -1: none yet
+    bool filterControlCodes = false;
+    uint8_t codes[FilterCapacity] = {};
+    uint8_t escaped[256] = {};          // nonzero where the byte is written as %XX
+    // The same for vector code, by nibbles: bit h & 7 of below[l] (h < 8) or above[l]
+    // (h >= 8) is set where byte 16 h + l is escaped.
+    uint8_t below[16] = {};
+    uint8_t above[16] = {};
+    bool vector = false;                // AVX2 runs here (asked once, with the first set)
+};
+EscapeTable escapeTable;
+
+#if CIPHREL_VECTOR_ESCAPE
+// Copies the 32 bytes at `in` to `out` (which has room for them) and answers which of
+// them are escaped, bit i for byte i. A 32-byte string is then one step instead of 32
+// lookups.
+__attribute__((target("avx2"))) uint32_t CopyAndFindEscapes32(const EscapeTable& t, char* out,
+                                                              const uint8_t* in) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), v);
+    const __m256i below =
+        _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t.below)));
+    const __m256i above =
+        _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t.above)));
+    const __m256i bits = _mm256_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64,
+                                          -128, 1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16,
+                                          32, 64, -128);
+    // A byte shuffle gives zero where the index has its top bit set, so `below` answers
+    // the bytes under 0x80 and `above`, with that bit flipped, the rest.
+    const __m256i row = _mm256_or_si256(
+        _mm256_shuffle_epi8(below, v),
+        _mm256_shuffle_epi8(above, _mm256_xor_si256(v, _mm256_set1_epi8(-128))));
+    const __m256i high = _mm256_and_si256(_mm256_srli_epi16(v, 4), _mm256_set1_epi8(0x0F));
+    const __m256i hit = _mm256_and_si256(row, _mm256_shuffle_epi8(bits, high));
+    const __m256i passes = _mm256_cmpeq_epi8(hit, _mm256_setzero_si256());
+    return ~static_cast<uint32_t>(_mm256_movemask_epi8(passes));
+}
+#endif
+
+// The same answers as FindFilterCode, for every byte at once.
+const EscapeTable& EscapedBytes(const FilterSet* set, bool filterControlCodes) {
+    EscapeTable& t = escapeTable;
+    const int32_t count = set->count < 0 ? 0 : set->count > FilterCapacity ? FilterCapacity
+                                                                            : set->count;
+    bool same = count == t.count && filterControlCodes == t.filterControlCodes;
+    for (int32_t i = 0; same && i < count; ++i) same = set->codes[i] == t.codes[i];
+    if (same) return t;
+#if CIPHREL_VECTOR_ESCAPE
+    if (t.count < 0) t.vector = PathRunsOn(BlockPath::Avx2, ReadCpuFeatures());
+#endif
+    std::memset(t.escaped, 0, sizeof t.escaped);
+    for (int32_t i = 0; i < count; ++i) t.escaped[set->codes[i]] = 1;
+    if (filterControlCodes) std::memset(t.escaped, 1, ControlCodeLimit);
+    std::memset(t.below, 0, sizeof t.below);
+    std::memset(t.above, 0, sizeof t.above);
+    for (uint32_t b = 0; b < 256; ++b) {
+        if (t.escaped[b] == 0) continue;
+        uint8_t* row = b < 0x80 ? t.below : t.above;
+        row[b & 15] = static_cast<uint8_t>(row[b & 15] | 1u << ((b >> 4) & 7));
+    }
+    std::memcpy(t.codes, set->codes, static_cast<size_t>(count));
+    t.count = count;
+    t.filterControlCodes = filterControlCodes;
+    return t;
+}
+
+void WriteEscape(char*& out, uint32_t b) {
+    out[0] = '%';
+    out[1] = HexDigit(b >> 4);
+    out[2] = HexDigit(b & 15);
+    out += 3;
+}
+
+}  // namespace
+
 void FilterBytes(const FilterSet* set, bool filterControlCodes, char* out,
                  const uint8_t* in, size_t length) {
-    // One pass over the set instead of a search per byte; the 256-bit table answers
-    // exactly what FindFilterCode would, and is small enough to build on every call of a
-    // short string.
-    uint64_t filtered[4] = {};
-    for (int32_t i = 0; i < set->count && i < FilterCapacity; ++i) {
-        const uint8_t code = set->codes[i];
-        filtered[code >> 6] |= uint64_t{1} << (code & 63);
-    }
-    static_assert(ControlCodeLimit == 32, "control codes are the low half of the first word");
-    if (filterControlCodes) filtered[0] |= 0xFFFFFFFFu;
-    size_t o = 0;
-    for (size_t i = 0; i < length; ++i) {
-        uint8_t b = in[i];
-        if ((filtered[b >> 6] >> (b & 63)) & 1) {
-            out[o] = '%';
-            out[o + 1] = HexDigit(b / 16u);
-            out[o + 2] = HexDigit(b % 16u);
-            o += 3;
-        } else {
-            out[o++] = static_cast<char>(b);
+    const EscapeTable& table = EscapedBytes(set, filterControlCodes);
+    const uint8_t* const escaped = table.escaped;
+    const uint8_t* const end = in + length;
+    while (in != end) {
+#if CIPHREL_VECTOR_ESCAPE
+        // While 32 bytes remain, `out` has room for 96 and more.
+        if (table.vector && end - in >= 32) {
+            uint32_t escapes = CopyAndFindEscapes32(table, out, in);
+            const unsigned first =
+                escapes == 0 ? 32 : static_cast<unsigned>(__builtin_ctz(escapes));
+            in += first;
+            out += first;
+            escapes >>= first % 32;
+            // From the first escaped byte on, the rest of the 32 go one by one.
+            for (unsigned j = first; j < 32; ++j, ++in, escapes >>= 1) {
+                if ((escapes & 1) != 0) {
+                    WriteEscape(out, *in);
+                } else {
+                    *out++ = static_cast<char>(*in);
+                }
+            }
+            continue;
+        }
+#endif
+        // Most cipher bytes pass as they are, so eight at a time are tested and copied;
+        // eight that hold an escaped byte go one by one.
+        if (end - in >= 8) {
+            const uint8_t any = escaped[in[0]] | escaped[in[1]] | escaped[in[2]] |
+                                escaped[in[3]] | escaped[in[4]] | escaped[in[5]] |
+                                escaped[in[6]] | escaped[in[7]];
+            if (any == 0) {
+                std::memcpy(out, in, 8);
+                in += 8;
+                out += 8;
+                continue;
+            }
+        }
+        const uint8_t* const stop = end - in >= 8 ? in + 8 : end;
+        for (; in != stop; ++in) {
+            const uint32_t b = *in;
+            if (escaped[b] != 0) {
+                WriteEscape(out, b);
+            } else {
+                *out++ = static_cast<char>(b);
+            }
         }
     }
-    out[o] = '\0';
+    *out = '\0';
 }
 
 uint32_t DefilterBytes(uint8_t* out, const char* in, size_t length) {

@@ -47,8 +47,13 @@ CIPHREL_EXPRESSION(EncryptStringExpression) {
     // lives in when it is the result of the expression before last.
     uint8_t* work = static_cast<uint8_t*>(EngineAllocate(padded + 1));
     if (work == nullptr) return StringResult(NoResult);
+    // The last block cleared whole (a fixed size, so no call), then the text over it.
+    if (padded >= BlockSize) {
+        memset(work + padded - BlockSize, 0, BlockSize + 1);
+    } else {
+        work[0] = 0;
+    }
     memcpy(work, text, length);
-    memset(work + length, 0, padded - length + 1);
     EncryptBlocks(context, work, padded / BlockSize);
 
     char* result = AllocResultBuffer(rd, static_cast<uint32_t>(EscapeWidth * padded + 1));

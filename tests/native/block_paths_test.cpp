@@ -190,7 +190,8 @@ TEST(BlockPathChoice, FeaturesDecideWhatRunsAndWhatIsBest) {
     constexpr uint32_t Osxsave = 1u << 27, Avx = 1u << 28;
     constexpr uint32_t Avx2 = 1u << 5, F = 1u << 16, Bw = 1u << 30, Vbmi = 1u << 1;
     const BlockPath A2 = X86 ? BlockPath::Avx2 : BlockPath::Scalar;
-    const BlockPath A5 = X86 ? BlockPath::Avx512 : BlockPath::Scalar;
+    const BlockPath A5 = !X86 ? BlockPath::Scalar
+                         : ModuleBits == 32 ? BlockPath::Avx512Narrow : BlockPath::Avx512;
     struct Row {
         const char* what;
         CpuFeatures features;
@@ -229,8 +230,12 @@ TEST(BlockPathChoice, FeaturesDecideWhatRunsAndWhatIsBest) {
         EXPECT_TRUE(PathRunsOn(BlockPath::Scalar, row.features));
         EXPECT_EQ(PathRunsOn(BlockPath::Avx2, row.features), X86 && row.avx2Runs);
         EXPECT_EQ(PathRunsOn(BlockPath::Avx512, row.features), X86 && row.avx512Runs);
+        EXPECT_EQ(PathRunsOn(BlockPath::Avx512Narrow, row.features), X86 && row.avx512Runs);
         EXPECT_EQ(BestBlockPath(row.features), row.best);
     }
+    // 32-bit code keeps the planes in memory: eight vector registers cannot hold them.
+    EXPECT_EQ(BestBlockPath(avx512, 32), X86 ? BlockPath::Avx512Narrow : BlockPath::Scalar);
+    EXPECT_EQ(BestBlockPath(avx512, 64), X86 ? BlockPath::Avx512 : BlockPath::Scalar);
 }
 
 TEST(BlockPathChoice, NamesRoundTrip) {
