@@ -135,6 +135,7 @@ protected:
 
 TEST_F(BlockPaths, EveryPathThisMachineRunsGivesTheOneBlockBytes) {
     const CpuFeatures features = ReadCpuFeatures();
+    std::printf("chosen at load: %s\n", BlockPathName(saved));
     std::mt19937 random(20240611);
     int tried = 0;
     for (BlockPath path : AllPaths) {
