@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "cli/cli.h"
 #include "cli/platform.h"
@@ -13,16 +14,26 @@
 
 const OptionSpec KeyOptions[] = {
     {"--key", true}, {"--key-hex", true}, {"--key-file", true}, {nullptr, false}};
-const OptionSpec FilterOptions[] = {
-    {"--no-control-codes", false}, {"--chars", true}, {"--codes", true}, {"--preset", true},
-    {nullptr, false}};
+#define CIPHREL_FILTER_OPTIONS                                                             \
+    {"--no-control-codes", false}, {"--chars", true}, {"--codes", true}, {"--preset", true}, \
+        {"--add-chars", true}, {"--add-codes", true}, {"--url-safe", false}
+const OptionSpec FilterOptions[] = {CIPHREL_FILTER_OPTIONS, {nullptr, false}};
 const OptionSpec KeyAndFilterOptions[] = {
-    {"--key", true}, {"--key-hex", true}, {"--key-file", true},
-    {"--no-control-codes", false}, {"--chars", true}, {"--codes", true}, {"--preset", true},
+    {"--key", true}, {"--key-hex", true}, {"--key-file", true}, CIPHREL_FILTER_OPTIONS,
     {nullptr, false}};
 const OptionSpec FileOptions[] = {
     {"--key", true}, {"--key-hex", true}, {"--key-file", true}, {"--no-padding", false},
-    {"-o", true}, {nullptr, false}};
+    {"--overwrite", false}, {"-o", true}, {nullptr, false}};
+
+// Bytes that stay literal in a URL-safe text: letters, digits and "-._~", which no URL,
+// form field or query parser changes. Everything else is escaped.
+const char UrlSafeCodes[] = "0-44 47 58-64 91-94 96 123-255";
+
+namespace {
+bool progressLineOpen = false;
+}
+
+void SetProgressLineOpen() { progressLineOpen = true; }
 const OptionSpec NoOptions[] = {{nullptr, false}};
 
 const std::string* ParsedArgs::Find(const char* name) const {
@@ -33,7 +44,13 @@ const std::string* ParsedArgs::Find(const char* name) const {
     return found;
 }
 
+void EndProgressLine() {
+    if (progressLineOpen) std::fputc('\n', stderr);
+    progressLineOpen = false;
+}
+
 int Fail(int code, const std::string& message) {
+    EndProgressLine();
     std::fprintf(stderr, "ciphrel: %s\n", message.c_str());
     return code;
 }
@@ -44,6 +61,7 @@ int UsageError(const ParsedArgs& args, const std::string& message) {
 }
 
 void Warn(const std::string& message) {
+    EndProgressLine();
     std::fprintf(stderr, "ciphrel: warning: %s\n", message.c_str());
 }
 
@@ -89,7 +107,20 @@ int ParseArguments(int argc, char** argv, int first, const OptionSpec* specs,
         } else if (!option->takesValue && inlineValue) {
             return UsageError(*parsed, name + " takes no value");
         }
+        // The help promises exactly one of each; a second would silently win.
+        if (parsed->Has(name.c_str())) return UsageError(*parsed, name + " is given twice");
         parsed->options.emplace_back(name, value);
+    }
+    return ExitOk;
+}
+
+int PrintLine(const std::string& text) {
+    UseBinaryMode(stdout);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fputc('\n', stdout);
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        return Fail(ErrFileWrite, std::string("cannot write standard output: ") +
+                                      std::strerror(errno));
     }
     return ExitOk;
 }
@@ -101,16 +132,18 @@ static int HexDigitValue(char c) {
     return -1;
 }
 
-static bool DecodeHex(const std::string& hex, std::string* bytes) {
-    if (hex.size() % 2 != 0) return false;
+// The reason the hex text is no key, or empty when it decodes.
+static std::string DecodeHex(const std::string& hex, std::string* bytes) {
     bytes->clear();
-    for (size_t i = 0; i < hex.size(); i += 2) {
-        int high = HexDigitValue(hex[i]);
-        int low = HexDigitValue(hex[i + 1]);
-        if (high < 0 || low < 0) return false;
-        bytes->push_back(static_cast<char>(high * 16 + low));
+    for (char c : hex) {
+        if (HexDigitValue(c) < 0) return "'" + hex + "' is not hexadecimal (0-9, a-f)";
     }
-    return true;
+    if (hex.size() % 2 != 0) return "'" + hex + "' has an odd number of digits (two a byte)";
+    for (size_t i = 0; i < hex.size(); i += 2) {
+        bytes->push_back(static_cast<char>(HexDigitValue(hex[i]) * 16 +
+                                           HexDigitValue(hex[i + 1])));
+    }
+    return "";
 }
 
 // A key file made with an editor or `echo` ends in a line ending that is not key material.
@@ -121,11 +154,27 @@ static void DropFinalLineEnding(std::string* text) {
     }
 }
 
-static bool ReadAll(FILE* stream, std::string* content) {
+// Reads to the end, or until more than `limit` bytes came (then `content` is longer than
+// the limit and the caller refuses it).
+static bool ReadAll(FILE* stream, std::string* content, size_t limit) {
     char chunk[65536];
     size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, stream)) > 0) content->append(chunk, got);
+    while (content->size() <= limit &&
+           (got = std::fread(chunk, 1, sizeof chunk, stream)) > 0) {
+        content->append(chunk, got);
+    }
     return std::ferror(stream) == 0;
+}
+
+int RequireKeyOption(const ParsedArgs& args, size_t expectedArguments) {
+    if (args.Has("--key") || args.Has("--key-hex") || args.Has("--key-file")) return ExitOk;
+    std::string hint;
+    if (args.positional.size() > expectedArguments) {
+        hint = " (is '" + args.positional[0] + "' the key? then --key '" +
+               args.positional[0] + "')";
+    }
+    return UsageError(args, "a key is needed: --key TEXT, --key-hex HEX or --key-file PATH" +
+                                hint);
 }
 
 int LoadKey(const ParsedArgs& args, CommandKey* key) {
@@ -133,27 +182,32 @@ int LoadKey(const ParsedArgs& args, CommandKey* key) {
     const std::string* hex = args.Find("--key-hex");
     const std::string* file = args.Find("--key-file");
     int given = (text != nullptr) + (hex != nullptr) + (file != nullptr);
-    if (given == 0) return UsageError(args, "a key is needed: --key, --key-hex or --key-file");
+    if (given == 0) return RequireKeyOption(args, 0);
     if (given > 1) return UsageError(args, "give only one of --key, --key-hex, --key-file");
 
     std::string bytes;
     if (text != nullptr) {
         bytes = *text;
     } else if (hex != nullptr) {
-        if (!DecodeHex(*hex, &bytes)) {
-            return UsageError(args, "--key-hex takes an even number of hexadecimal digits");
-        }
+        std::string problem = DecodeHex(*hex, &bytes);
+        if (!problem.empty()) return UsageError(args, "--key-hex " + problem);
     } else {
         FILE* stream = std::fopen(file->c_str(), "rb");
-        bool read = stream != nullptr && ReadAll(stream, &bytes);
+        bool read = stream != nullptr && ReadAll(stream, &bytes, MaxKeyFileSize);
         int error = errno;
         if (stream != nullptr) std::fclose(stream);
         if (!read) {
             return Fail(ExitUsage, "cannot read key file '" + *file + "': " +
                                        std::strerror(error));
         }
+        if (bytes.size() > MaxKeyFileSize) {
+            return Fail(ExitUsage, "key file '" + *file + "' is longer than " +
+                                       std::to_string(MaxKeyFileSize) + " bytes; a key holds " +
+                                       std::to_string(MaxKeyLength) + " at most");
+        }
         DropFinalLineEnding(&bytes);
     }
+    if (bytes.empty()) Warn("the key is empty; anyone can decrypt with an empty key");
     if (bytes.find('\0') != std::string::npos) {
         return UsageError(args, "the key holds a zero byte, which a game's key text cannot");
     }
@@ -169,40 +223,104 @@ int LoadKey(const ParsedArgs& args, CommandKey* key) {
     return ExitOk;
 }
 
+// Reads "9 10, 13" (and, where ranges are allowed, "127-255") into codes from 0 to 255.
+// The reason it cannot, or empty.
+static std::string ParseCodes(const std::string& text, bool ranges, std::vector<int>* codes) {
+    size_t i = 0;
+    auto number = [&](int* value) {
+        size_t start = i;
+        *value = 0;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9' && *value <= 255) {
+            *value = *value * 10 + (text[i++] - '0');
+        }
+        return i > start && *value <= 255;
+    };
+    while (i < text.size()) {
+        if (text[i] == ' ' || text[i] == ',') {
+            ++i;
+            continue;
+        }
+        int low, high;
+        if (!number(&low)) return "'" + text + "' is not a list of codes from 0 to 255";
+        high = low;
+        if (ranges && i < text.size() && text[i] == '-') {
+            ++i;
+            if (!number(&high) || high < low) return "'" + text + "' has a bad range";
+        }
+        if (i < text.size() && text[i] != ' ' && text[i] != ',') {
+            return "'" + text + "' is not a list of codes from 0 to 255";
+        }
+        for (int code = low; code <= high; ++code) codes->push_back(code);
+    }
+    return "";
+}
+
 int LoadFilter(const ParsedArgs& args, CommandFilter* filter) {
     // Start from a new record's settings, change them as the setup dialog would, and let
     // the engine seed an empty filter set from them as a new object does.
     EditData record{};
     InitEditData(&record, 0);
-    char characters[MaxFilterCharacters + 1] = {};
-    uint16_t codes[MaxFilterCodes + 1];
-    std::memcpy(codes, record.filterCodes, sizeof codes);
+    std::string characters;
+    std::vector<int> codes;
+    for (int i = 0; i < MaxFilterCodes && record.filterCodes[i] != CodeListEnd; ++i) {
+        codes.push_back(record.filterCodes[i]);
+    }
 
-    if (const std::string* name = args.Find("--preset")) {
+    const std::string* presetName = args.Find("--preset");
+    if (presetName != nullptr) {
         const SetupPreset* preset = nullptr;
-        if (*name == "default") preset = FindSetupPreset(IDC_PRESET_DEFAULT);
-        if (*name == "internet") preset = FindSetupPreset(IDC_PRESET_INTERNET);
+        if (*presetName == "default") preset = FindSetupPreset(IDC_PRESET_DEFAULT);
+        if (*presetName == "internet") preset = FindSetupPreset(IDC_PRESET_INTERNET);
         if (preset == nullptr) return UsageError(args, "--preset is default or internet");
-        std::strncpy(characters, preset->characters, MaxFilterCharacters);
-        ParseCodeList(codes, MaxFilterCodes, preset->codes);
+        characters = preset->characters;
+        codes.clear();
+        ParseCodes(preset->codes, false, &codes);
     }
-    if (const std::string* chars = args.Find("--chars")) {
-        if (chars->size() > size_t(MaxFilterCharacters)) {
-            return UsageError(args, "--chars takes at most " +
-                                        std::to_string(MaxFilterCharacters) + " characters");
-        }
-        std::memset(characters, 0, sizeof characters);
-        std::memcpy(characters, chars->data(), chars->size());
-    }
+    // Options add to a preset's lists, as a designer adds to them after pressing its
+    // button; without a preset --codes is the whole list in place of the default.
+    if (const std::string* chars = args.Find("--chars")) characters += *chars;
     if (const std::string* list = args.Find("--codes")) {
-        ParseCodeList(codes, MaxFilterCodes, list->c_str());
+        if (presetName == nullptr) codes.clear();
+        std::string problem = ParseCodes(*list, false, &codes);
+        if (!problem.empty()) return UsageError(args, "--codes " + problem);
+    }
+    // The setup dialog keeps no more than these; more can be added at run time.
+    if (characters.size() > size_t(MaxFilterCharacters)) {
+        return UsageError(args, "the setup keeps at most " +
+                                    std::to_string(MaxFilterCharacters) +
+                                    " characters; add more with --add-chars");
+    }
+    if (codes.size() > size_t(MaxFilterCodes)) {
+        return UsageError(args, "the setup keeps at most " + std::to_string(MaxFilterCodes) +
+                                    " codes; add more with --add-codes (ranges such as "
+                                    "128-255 allowed)");
+    }
+    uint16_t list[MaxFilterCodes + 1];
+    for (size_t i = 0; i <= size_t(MaxFilterCodes); ++i) {
+        list[i] = i < codes.size() ? static_cast<uint16_t>(codes[i]) : CodeListEnd;
     }
     uint16_t flags = record.flags;
     if (args.Has("--no-control-codes")) SetFlag(&flags, FlagFilterControlCodes, false);
 
     filter->set = FilterSet{};
     filter->controlCodes = IsFlagSet(flags, FlagFilterControlCodes);
-    SeedFilterSet(&filter->set, filter->controlCodes, characters, codes, MaxFilterCodes + 1);
+    SeedFilterSet(&filter->set, filter->controlCodes, characters.c_str(), list,
+                  MaxFilterCodes + 1);
+
+    // What a game adds at run time: "Add Characters to Filter" and "Add a Character to
+    // Filter by Code", any number of them.
+    std::vector<int> added;
+    if (const std::string* chars = args.Find("--add-chars")) {
+        for (unsigned char c : *chars) added.push_back(c);
+    }
+    if (const std::string* list = args.Find("--add-codes")) {
+        std::string problem = ParseCodes(*list, true, &added);
+        if (!problem.empty()) return UsageError(args, "--add-codes " + problem);
+    }
+    if (args.Has("--url-safe")) ParseCodes(UrlSafeCodes, true, &added);
+    for (int code : added) {
+        AddFilterCode(&filter->set, filter->controlCodes, static_cast<uint8_t>(code));
+    }
     return ExitOk;
 }
 
@@ -213,7 +331,7 @@ int ReadText(const ParsedArgs& args, const std::string& argument, std::string* t
     }
     UseBinaryMode(stdin);
     text->clear();
-    if (!ReadAll(stdin, text)) return Fail(ErrFileOpen, "cannot read standard input");
+    if (!ReadAll(stdin, text, SIZE_MAX)) return Fail(ErrFileOpen, "cannot read standard input");
     DropFinalLineEnding(text);
     if (text->find('\0') != std::string::npos) {
         return UsageError(args, "standard input holds a zero byte; a text ends at its first");

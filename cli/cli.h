@@ -13,6 +13,10 @@
 constexpr int ExitOk = 0;
 constexpr int ExitUsage = 64;          // bad command line, or a key file that cannot be read
 constexpr int ExitNoMemory = 71;
+constexpr int ExitInternal = 70;       // a fault of the tool itself
+
+// A key file is a few bytes; anything longer is the wrong file (or an endless device).
+constexpr size_t MaxKeyFileSize = 4096;
 
 struct OptionSpec {
     const char* name;           // "--key", "-o"
@@ -40,6 +44,12 @@ int ParseArguments(int argc, char** argv, int first, const OptionSpec* specs,
 int Fail(int code, const std::string& message);
 int UsageError(const ParsedArgs& args, const std::string& message);
 void Warn(const std::string& message);
+// Fail and Warn first end a progress line that is on the terminal, so no message is glued
+// to a bar; the bar says when it has drawn one.
+void SetProgressLineOpen();
+void EndProgressLine();
+// Writes `text` and a line ending to standard output; 7 when it cannot be written.
+int PrintLine(const std::string& text);
 
 // The one key of a command, expanded by the engine's key ring exactly as the object's
 // "Add an Encryption Key" expands it, cut to 56 bytes with a warning when longer.
@@ -53,6 +63,9 @@ struct CommandKey {
 };
 // From --key, --key-hex or --key-file (exactly one). ExitOk or an exit code, reported.
 int LoadKey(const ParsedArgs& args, CommandKey* key);
+// Asks for a key when none is given; checked before the other arguments, so that a key
+// given without its option ("encrypt-string dragon hello") is named as the problem.
+int RequireKeyOption(const ParsedArgs& args, size_t expectedArguments);
 
 // The filter a new object with the command's settings gives a freshly loaded module.
 struct CommandFilter {

@@ -1,9 +1,17 @@
 // ciphrel: the object's encryption outside the game, from the same engine code.
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <new>
 #include <string>
 
 #include "cli/cli.h"
+#include "cli/platform.h"
+#include "runtime/report.h"
+
+#ifndef CIPHREL_VERSION
+#define CIPHREL_VERSION "unknown"
+#endif
 
 namespace {
 
@@ -13,17 +21,25 @@ const char KeyHelp[] =
     "  --key-hex HEX       the key bytes in hexadecimal\n"
     "  --key-file PATH     the key bytes in a file (one final line ending is dropped)\n"
     "A key longer than 56 bytes is cut to its first 56, with a warning, as the object\n"
-    "cuts it. A key cannot hold a zero byte.\n";
+    "cuts it. A key cannot hold a zero byte; a key file holds at most 4096 bytes.\n";
 
 const char FilterHelp[] =
     "Filter (a new object's settings unless changed):\n"
     "  --no-control-codes  do not escape the codes 1 to 31 unless listed (the zero byte\n"
     "                      and '%' are always escaped)\n"
-    "  --chars CHARS       characters to escape, at most 24 (default none)\n"
+    "  --chars CHARS       characters to escape (default none)\n"
     "  --codes \"9 10 13\"   character codes to escape (default \"10 12 13\")\n"
     "  --preset NAME       default: no characters, codes 10 12 13;\n"
     "                      internet: characters &=,. ?+ and codes 9 10 12 13\n"
-    "                      (--chars and --codes replace the preset's lists)\n";
+    "                      (--chars and --codes add to a preset's lists; the setup\n"
+    "                      dialog keeps at most 24 characters and 25 codes)\n"
+    "What a game adds at run time, in any number (\"Add Characters to Filter\",\n"
+    "\"Add a Character to Filter by Code\"):\n"
+    "  --add-chars CHARS   characters to escape\n"
+    "  --add-codes LIST    codes to escape, ranges allowed: \"35 127-255\"\n"
+    "  --url-safe          escape every byte but letters, digits and -._~ (the codes\n"
+    "                      0-44 47 58-64 91-94 96 123-255): the text then passes\n"
+    "                      unchanged through URLs, query strings and form fields\n";
 
 struct Command {
     const char* name;
@@ -49,17 +65,21 @@ const Command Commands[] = {
      "TEXT '-' reads standard input (one final line ending is dropped).\n",
      true, false, KeyOptions, DecryptStringCommand},
     {"encrypt-file", "encrypt a file, in place or to another file",
-     "[--no-padding] FILE [-o OUT]",
+     "[--no-padding] FILE [-o OUT | --overwrite]",
      "Writes the file as \"Encrypt a File\" leaves it: 8-byte blocks from offset 0, each\n"
      "encrypted by itself, no header. A final piece of 1 to 7 bytes is padded with zero\n"
      "bytes and encrypted, or with --no-padding left as it is. Works in chunks, so any\n"
-     "size goes. The result goes to a new file beside the destination, which then\n"
-     "replaces it: an interrupted run leaves the destination as it was. Without -o the\n"
-     "destination is FILE itself; -o - writes to standard output; FILE - reads standard\n"
-     "input.\n",
+     "size goes. Regular files only. The result goes to a new file beside the\n"
+     "destination, which then replaces it: an interrupted run leaves the destination as\n"
+     "it was, but the file gets a new identity (other hard links keep the old content).\n"
+     "Without -o the destination is FILE itself; -o - writes to standard output; FILE -\n"
+     "reads standard input. A read-only destination is refused.\n"
+     "  --overwrite   write over FILE itself, chunk by chunk, as the object does: needs\n"
+     "                no room for a copy nor a writable folder and keeps hard links, but\n"
+     "                an interrupted run leaves the file half done\n",
      true, false, FileOptions, EncryptFileCommand},
     {"decrypt-file", "decrypt a file, in place or to another file",
-     "[--no-padding] FILE [-o OUT]",
+     "[--no-padding] FILE [-o OUT | --overwrite]",
      "Undoes encrypt-file with the same key and padding setting, as \"Decrypt a File\"\n"
      "does. The zero bytes that padding added stay, since the file does not record its\n"
      "length. Otherwise as encrypt-file.\n",
@@ -95,8 +115,9 @@ const Command Commands[] = {
 };
 
 const char ExitHelp[] =
-    "Exit status: 0 done; 6 a file cannot be opened or read; 7 a file cannot be written;\n"
-    "64 a usage error or a key file that cannot be read.\n";
+    "Exit status: 0 done; 6 a file cannot be opened or read; 7 a file or standard output\n"
+    "cannot be written; 64 a usage error or a key file that cannot be read; 71 out of\n"
+    "memory.\n";
 
 void PrintOverview() {
     std::printf("usage: ciphrel COMMAND [OPTIONS] ARGUMENTS\n\n"
@@ -116,15 +137,14 @@ void PrintCommandHelp(const Command& command) {
     std::printf("\n%s", ExitHelp);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
     if (argc < 2) return Fail(ExitUsage, "missing COMMAND (see 'ciphrel --help')");
     std::string name = argv[1];
     if (name == "--help" || name == "-h" || name == "help") {
         PrintOverview();
         return ExitOk;
     }
+    if (name == "--version") return PrintLine("ciphrel " CIPHREL_VERSION);
     for (const Command& command : Commands) {
         if (name != command.name) continue;
         ParsedArgs args;
@@ -137,4 +157,24 @@ int main(int argc, char** argv) {
         return command.run(args);
     }
     return Fail(ExitUsage, "unknown command '" + name + "' (see 'ciphrel --help')");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int status;
+    // Whatever goes wrong, a new file that is not finished does not stay behind.
+    try {
+        status = Run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        status = Fail(ExitNoMemory, "out of memory");
+    } catch (const std::exception& error) {
+        status = Fail(ExitInternal, std::string("internal error: ") + error.what());
+    }
+    RemovePendingFile();
+    // Help texts and every other output are checked too: a full disk is no success.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        if (status == ExitOk) status = Fail(ErrFileWrite, "cannot write standard output");
+    }
+    return status;
 }

@@ -12,9 +12,13 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #if defined(_WIN32)
+#define NOMINMAX
+#define WIN32_LEAN_AND_MEAN
 #include <io.h>
 #include <process.h>
+#include <windows.h>
 #else
+#include <sys/ioctl.h>
 #include <unistd.h>
 #endif
 
@@ -58,6 +62,40 @@ bool IsTerminal(FILE* stream) {
 #endif
 }
 
+int TerminalWidth([[maybe_unused]] FILE* stream) {
+#if defined(_WIN32)
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    if (!GetConsoleScreenBufferInfo(handle, &info)) return 0;
+    return info.srWindow.Right - info.srWindow.Left + 1;
+#else
+    struct winsize size;
+    if (ioctl(fileno(stream), TIOCGWINSZ, &size) != 0) return 0;
+    return size.ws_col;
+#endif
+}
+
+PathKind KindOfPath(const std::string& path) {
+    std::error_code error;
+    fs::file_status status = fs::status(path, error);
+    if (status.type() == fs::file_type::not_found) return PathKind::Missing;
+    return status.type() == fs::file_type::regular ? PathKind::Regular : PathKind::Other;
+}
+
+int LinkCount(const std::string& path) {
+    std::error_code error;
+    uintmax_t count = fs::hard_link_count(path, error);
+    return error ? 1 : static_cast<int>(count);
+}
+
+bool SeekTo(FILE* stream, int64_t offset) {
+#if defined(_WIN32)
+    return _fseeki64(stream, offset, SEEK_SET) == 0;
+#else
+    return fseeko(stream, static_cast<off_t>(offset), SEEK_SET) == 0;
+#endif
+}
+
 void UseBinaryMode([[maybe_unused]] FILE* stream) {
 #if defined(_WIN32)
     _setmode(_fileno(stream), _O_BINARY);
@@ -86,6 +124,19 @@ FILE* CreateFileBeside(const std::string& destination, std::string* created) {
     }
     return nullptr;
 #else
+#if defined(O_TMPFILE)
+    // Unnamed until it is complete; /proc gives the way to name it then.
+    fs::path folder = fs::path(destination).parent_path();
+    int unnamed = open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_WRONLY, 0600);
+    if (unnamed >= 0 && access("/proc/self/fd", X_OK) == 0) {
+        FILE* stream = fdopen(unnamed, "wb");
+        if (stream != nullptr) {
+            created->clear();
+            return stream;
+        }
+    }
+    if (unnamed >= 0) close(unnamed);
+#endif
     std::vector<char> name(prefix.begin(), prefix.end());
     for (char c : std::string("XXXXXX")) name.push_back(c);
     name.push_back('\0');
@@ -116,6 +167,12 @@ void MatchPermissions([[maybe_unused]] const std::string& model,
         mode = 0666 & ~mask;
     }
     fchmod(fileno(stream), mode);
+    // Root replacing another user's file would otherwise make it root's; others cannot
+    // give a file away, and keep their own ownership.
+    if (stat(model.c_str(), &status) == 0 && fchown(fileno(stream), status.st_uid,
+                                                    status.st_gid) == 0) {
+        fchmod(fileno(stream), mode);   // a change of owner clears set-user-ID bits
+    }
 #endif
 }
 
@@ -123,13 +180,42 @@ bool IsWritable(const std::string& path) {
 #if defined(_WIN32)
     return _access(path.c_str(), 2) == 0;
 #else
+    // Root may write anywhere; a file without any write bit was still meant to stay.
+    struct stat status;
+    if (stat(path.c_str(), &status) == 0 && (status.st_mode & 0222) == 0) {
+        errno = EACCES;
+        return false;
+    }
     return access(path.c_str(), W_OK) == 0;
 #endif
 }
 
-bool ReplaceFile(const std::string& from, const std::string& to) {
+bool ReplaceFile([[maybe_unused]] FILE* stream, const std::string& from,
+                 const std::string& to) {
     std::error_code error;
+#if !defined(_WIN32)
+    if (from.empty()) {
+        // Name the unnamed file beside `to` (a name nothing else has), then rename it.
+        std::string proc = "/proc/self/fd/" + std::to_string(fileno(stream));
+        std::string prefix = SiblingPrefix(to);
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            std::string name = prefix + std::to_string(getpid()) + "-" +
+                               std::to_string(attempt);
+            if (linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+                fs::rename(name, to, error);
+                if (error) {
+                    unlink(name.c_str());
+                    errno = error.value();
+                }
+                return !error;
+            }
+            if (errno != EEXIST) return false;
+        }
+        return false;
+    }
+#endif
     fs::rename(from, to, error);
+    if (error) errno = error.value();
     return !error;
 }
 
@@ -168,3 +254,8 @@ void RemoveOnInterrupt(const std::string& path) {
 }
 
 void ForgetOnInterrupt() { removalArmed = 0; }
+
+void RemovePendingFile() {
+    if (removalArmed != 0) std::remove(pendingRemoval);
+    removalArmed = 0;
+}

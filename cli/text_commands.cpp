@@ -13,12 +13,6 @@ namespace {
 constexpr size_t EscapeWidth = 3;               // '%' and two digits per escaped byte
 constexpr int32_t DefaultRandomKeyLength = MaxKeyLength;
 
-void PrintLine(const std::string& text) {
-    UseBinaryMode(stdout);
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fputc('\n', stdout);
-}
-
 // The string that the object hands the game ends at the first zero byte.
 std::string UpToZero(const uint8_t* bytes) { return reinterpret_cast<const char*>(bytes); }
 
@@ -55,6 +49,7 @@ std::string DecryptText(const BlowfishContext* key, const std::string& cipher) {
 }
 
 int StringCommand(const ParsedArgs& args, bool encrypt) {
+    if (int status = RequireKeyOption(args, 1)) return status;
     if (int status = ExpectArguments(args, 1, 1, "TEXT")) return status;
     CommandKey key;
     if (int status = LoadKey(args, &key)) return status;
@@ -65,11 +60,12 @@ int StringCommand(const ParsedArgs& args, bool encrypt) {
     }
     std::string text;
     if (int status = ReadText(args, args.positional[0], &text)) return status;
-    PrintLine(encrypt ? EncryptText(key.context, filter, text) : DecryptText(key.context, text));
-    return ExitOk;
+    return PrintLine(encrypt ? EncryptText(key.context, filter, text)
+                             : DecryptText(key.context, text));
 }
 
 int IntCommand(const ParsedArgs& args, bool encrypt) {
+    if (int status = RequireKeyOption(args, 2)) return status;
     if (int status = ExpectArguments(args, 2, 2, "L and R")) return status;
     uint32_t l, r;
     if (!ParseWord(args.positional[0], &l) || !ParseWord(args.positional[1], &r)) {
@@ -83,8 +79,8 @@ int IntCommand(const ParsedArgs& args, bool encrypt) {
         DecryptBlock(key.context, &l, &r);
     }
     // The game reads both halves as signed 32-bit integers.
-    std::printf("%d %d\n", static_cast<int32_t>(l), static_cast<int32_t>(r));
-    return ExitOk;
+    return PrintLine(std::to_string(static_cast<int32_t>(l)) + " " +
+                     std::to_string(static_cast<int32_t>(r)));
 }
 
 }  // namespace
@@ -102,8 +98,7 @@ int ToIntCommand(const ParsedArgs& args) {
     if (end == text.c_str() || *end != '\0') return UsageError(args, "FLOAT is a number");
     int32_t bits;
     std::memcpy(&bits, &value, sizeof bits);
-    std::printf("%d\n", bits);
-    return ExitOk;
+    return PrintLine(std::to_string(bits));
 }
 
 int ToFloatCommand(const ParsedArgs& args) {
@@ -113,8 +108,9 @@ int ToFloatCommand(const ParsedArgs& args) {
     float value;
     std::memcpy(&value, &bits, sizeof value);
     // Nine significant digits name every float exactly, so to-int gives the bits back.
-    std::printf("%.9g\n", static_cast<double>(value));
-    return ExitOk;
+    char text[32];
+    std::snprintf(text, sizeof text, "%.9g", static_cast<double>(value));
+    return PrintLine(text);
 }
 
 int FilterCommand(const ParsedArgs& args) {
@@ -126,8 +122,7 @@ int FilterCommand(const ParsedArgs& args) {
     std::vector<char> escaped(EscapeWidth * text.size() + 1);
     FilterBytes(&filter.set, filter.controlCodes, escaped.data(),
                 reinterpret_cast<const uint8_t*>(text.data()), text.size());
-    PrintLine(escaped.data());
-    return ExitOk;
+    return PrintLine(escaped.data());
 }
 
 int DefilterCommand(const ParsedArgs& args) {
@@ -136,8 +131,7 @@ int DefilterCommand(const ParsedArgs& args) {
     if (int status = ReadText(args, args.positional[0], &text)) return status;
     std::vector<uint8_t> bytes(text.size() + 1);
     DefilterBytes(bytes.data(), text.c_str(), text.size());
-    PrintLine(UpToZero(bytes.data()));
-    return ExitOk;
+    return PrintLine(UpToZero(bytes.data()));
 }
 
 int RandomKeyCommand(const ParsedArgs& args) {
@@ -168,6 +162,5 @@ int RandomKeyCommand(const ParsedArgs& args) {
         hex.push_back("0123456789abcdef"[byte / 16]);
         hex.push_back("0123456789abcdef"[byte % 16]);
     }
-    PrintLine(hex);
-    return ExitOk;
+    return PrintLine(hex);
 }

@@ -5,6 +5,7 @@ file(GLOB CLI_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/cli/*.cpp)
 add_executable(ciphrel_cli ${CLI_SOURCES})
 set_target_properties(ciphrel_cli PROPERTIES OUTPUT_NAME ciphrel)
 target_link_libraries(ciphrel_cli PRIVATE ciphrel_core)
+target_compile_definitions(ciphrel_cli PRIVATE CIPHREL_VERSION="${PROJECT_VERSION}")
 
 set(KNOWN_ANSWERS ${PROJECT_SOURCE_DIR}/data/known_answers.tsv)
 

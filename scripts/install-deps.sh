@@ -6,7 +6,7 @@ set -euo pipefail
 need_packages=(cmake make g++ googletest g++-mingw-w64-i686 binutils-mingw-w64-i686
                wine wine32:i386 xvfb xauth python3-pefile libssl-dev imagemagick
                clang libclang-rt-14-dev
-               python3-cryptography nodejs time
+               python3-cryptography nodejs time php-cli python3-flask
                g++-multilib libssl-dev:i386
                qemu-system-x86 linux-image-amd64 busybox-static bochs bochs-term)
 
