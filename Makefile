@@ -1,5 +1,6 @@
 # Two commands do everything on a fresh Debian bookworm machine (as root):
-#   make        installs what is missing, builds dist/ciphrel.dll and runs the demo
+#   make        installs what is missing, builds dist/ciphrel.dll and dist/ciphrel.exe
+#               and runs the demo
 #   make test   installs what is missing, builds and runs every test
 .PHONY: all deps module native sanitize fuzzers fuzz bench dist demo test clean
 
@@ -47,7 +48,8 @@ bench: native
 dist: module
 	@mkdir -p dist
 	@cp build/module/ciphrel.dll dist/ciphrel.dll
-	@echo "dist/ciphrel.dll written"
+	@cp build/module/ciphrel.exe dist/ciphrel.exe
+	@echo "dist/ciphrel.dll and dist/ciphrel.exe written"
 
 # The demo plays a game session through the test host against dist/ciphrel.dll under
 # 32-bit Wine, on this machine or in the guest.

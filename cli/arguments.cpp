@@ -27,7 +27,7 @@ const OptionSpec FileOptions[] = {
 
 // Bytes that stay literal in a URL-safe text: letters, digits and "-._~", which no URL,
 // form field or query parser changes. Everything else is escaped.
-const char UrlSafeCodes[] = "0-44 47 58-64 91-94 96 123-255";
+const char UrlSafeCodes[] = "0-44 47 58-64 91-94 96 123-125 127-255";
 
 namespace {
 bool progressLineOpen = false;

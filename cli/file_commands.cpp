@@ -44,7 +44,7 @@ public:
         if (bar < MinBarWidth) {
             bar = std::max(0, std::min(MinBarWidth, room - 4));
             size_t keep = size_t(std::max(0, room - bar - 3));
-            if (label.size() > keep) label = "..." + label.substr(label.size() - keep);
+            if (label.size() > keep) label = std::string("...").append(label, label.size() - keep);
         }
         int filled = percent * bar / 100;
         std::fprintf(stderr, "\r%s %s [%s%s] %3d%%", verb, label.c_str(),
@@ -277,15 +277,13 @@ int FileCommand(const ParsedArgs& args, bool encrypt) {
 
     // Disarmed first: once renamed, the name may soon belong to someone else's file.
     ForgetOnInterrupt();
-    if (status == ExitOk && !ReplaceFile(out, temporary, destination)) {
+    if (status != ExitOk) {
+        std::fclose(out);
+        if (!temporary.empty()) std::remove(temporary.c_str());
+    } else if (!CloseAndReplace(out, temporary, destination)) {
         status = Fail(ErrFileWrite, "cannot replace '" + destination + "': " +
                                         std::strerror(errno));
     }
-    if (std::fclose(out) != 0 && status == ExitOk) {
-        status = Fail(ErrFileWrite, "cannot write '" + destination + "': " +
-                                        std::strerror(errno));
-    }
-    if (status != ExitOk && !temporary.empty()) std::remove(temporary.c_str());
     return status;
 }
 

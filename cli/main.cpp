@@ -38,8 +38,8 @@ const char FilterHelp[] =
     "  --add-chars CHARS   characters to escape\n"
     "  --add-codes LIST    codes to escape, ranges allowed: \"35 127-255\"\n"
     "  --url-safe          escape every byte but letters, digits and -._~ (the codes\n"
-    "                      0-44 47 58-64 91-94 96 123-255): the text then passes\n"
-    "                      unchanged through URLs, query strings and form fields\n";
+    "                      0-44 47 58-64 91-94 96 123-125 127-255): the text then\n"
+    "                      passes unchanged through URLs, query strings and forms\n";
 
 struct Command {
     const char* name;

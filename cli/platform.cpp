@@ -12,7 +12,9 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #if defined(_WIN32)
+#ifndef NOMINMAX
 #define NOMINMAX
+#endif
 #define WIN32_LEAN_AND_MEAN
 #include <io.h>
 #include <process.h>
@@ -48,7 +50,9 @@ extern "C" void RemoveAndReraise(int signalNumber) {
 std::string SiblingPrefix(const std::string& destination) {
     fs::path path(destination);
     fs::path folder = path.parent_path();
-    std::string name = "." + path.filename().string() + ".ciphrel-";
+    std::string name = ".";     // appended, not concatenated: g++ 12 warns wrongly on that
+    name += path.filename().string();
+    name += ".ciphrel-";
     return folder.empty() ? name : (folder / name).string();
 }
 
@@ -190,32 +194,42 @@ bool IsWritable(const std::string& path) {
 #endif
 }
 
-bool ReplaceFile([[maybe_unused]] FILE* stream, const std::string& from,
-                 const std::string& to) {
-    std::error_code error;
+bool CloseAndReplace(FILE* stream, const std::string& from, const std::string& to) {
+    std::string name = from;
 #if !defined(_WIN32)
-    if (from.empty()) {
-        // Name the unnamed file beside `to` (a name nothing else has), then rename it.
+    if (name.empty()) {
+        // Name the unnamed file beside `to` (a name nothing else has) before it closes.
         std::string proc = "/proc/self/fd/" + std::to_string(fileno(stream));
         std::string prefix = SiblingPrefix(to);
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            std::string name = prefix + std::to_string(getpid()) + "-" +
-                               std::to_string(attempt);
-            if (linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-                fs::rename(name, to, error);
-                if (error) {
-                    unlink(name.c_str());
-                    errno = error.value();
-                }
-                return !error;
+        for (int attempt = 0; attempt < 100 && name.empty(); ++attempt) {
+            std::string candidate = prefix + std::to_string(getpid()) + "-" +
+                                    std::to_string(attempt);
+            if (linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, candidate.c_str(),
+                       AT_SYMLINK_FOLLOW) == 0) {
+                name = candidate;
+            } else if (errno != EEXIST) {
+                break;
             }
-            if (errno != EEXIST) return false;
         }
-        return false;
+        if (name.empty()) {
+            int error = errno;
+            std::fclose(stream);
+            errno = error;
+            return false;
+        }
     }
 #endif
-    fs::rename(from, to, error);
-    if (error) errno = error.value();
+    // Windows renames no file that is still open, so it closes first everywhere.
+    std::error_code error;
+    if (std::fclose(stream) != 0) {
+        error = std::error_code(errno, std::generic_category());
+    } else {
+        fs::rename(name, to, error);
+    }
+    if (error) {
+        std::remove(name.c_str());
+        errno = error.value();
+    }
     return !error;
 }
 

@@ -19,7 +19,7 @@ PathKind KindOfPath(const std::string& path);
 int LinkCount(const std::string& path);
 
 // Creates and opens for writing a new, empty file in the folder of `destination`. Where
-// the system allows, the file has no name until ReplaceFile, so not even a killed process
+// the system allows, the file has no name until CloseAndReplace, so not even a killed process
 // leaves it behind; `created` is then empty. Elsewhere it gets a name no other file has.
 // Null when the folder is missing or not writable.
 FILE* CreateFileBeside(const std::string& destination, std::string* created);
@@ -29,9 +29,10 @@ void MatchPermissions(const std::string& model, FILE* stream);
 // True when the process may write to the existing file `path` and the file is not marked
 // read-only (without any write permission, even for root).
 bool IsWritable(const std::string& path);
-// Atomically puts the new file (its stream, flushed, and its name from CreateFileBeside)
-// in the place of `to`, replacing it. False, with `to` left as it was, when impossible.
-bool ReplaceFile(FILE* stream, const std::string& from, const std::string& to);
+// Closes the new file (its stream and its name from CreateFileBeside) and atomically puts
+// it in the place of `to`, replacing it. False, with `to` left as it was and the new file
+// gone, when impossible.
+bool CloseAndReplace(FILE* stream, const std::string& from, const std::string& to);
 // Moves the stream to a byte offset from the start; false when that fails.
 bool SeekTo(FILE* stream, int64_t offset);
 // Size of a regular file in bytes, or -1 for anything else (a pipe, a terminal).

@@ -81,6 +81,9 @@ add_executable(demo demo/demo.cpp)
 target_link_libraries(demo PRIVATE testhost)
 target_link_options(demo PRIVATE ${MODULE_LINK_OPTIONS})
 
+# ciphrel.exe, the command-line tool for Windows, ships beside the module.
+include(cmake/cli.cmake)
+
 # One process for the whole suite: each Wine start is costly. In the guest (scripts/run32.sh) the suite meets an Intel processor with AVX2, so the
 # module's load-time choice there is the AVX2 path; the block path test below meets an
 # AMD one, where it forces the scalar and AVX2 paths itself.

@@ -73,7 +73,7 @@ const Filter Filters[] = {
     {"default", {}, 1, "", {10, 12, 13}},
     {"no control codes", {"--no-control-codes"}, 0, "", {10, 12, 13}},
     {"internet", {"--preset", "internet"}, 1, "&=,. ?+", {9, 10, 12, 13}},
-    {"custom", {"--no-control-codes", "--chars", "aeiou", "--codes", "7 128 255 300"}, 0,
+    {"custom", {"--no-control-codes", "--chars", "aeiou", "--codes", "7 128 255"}, 0,
      "aeiou", {7, 128, 255}},
 };
 
