@@ -42,10 +42,13 @@ gtest_discover_tests(cli_tests TEST_PREFIX "cli." DISCOVERY_MODE PRE_TEST
 add_test(NAME cli.commands
          COMMAND ${CLI_PYTHON} ${PROJECT_SOURCE_DIR}/tests/cli/commands_test.py
                  --tool $<TARGET_FILE:ciphrel_cli> --answers ${KNOWN_ANSWERS})
-add_test(NAME cli.docs
-         COMMAND ${CLI_PYTHON} ${PROJECT_SOURCE_DIR}/tests/cli/docs_test.py
+# The server kit in Python, Node.js and PHP against the known answers and the tool, and
+# its endpoints on loopback ports; with it, the documents' vectors and reference.
+add_test(NAME kit.languages
+         COMMAND ${CLI_PYTHON} ${PROJECT_SOURCE_DIR}/tests/kit/kit_test.py
                  $<TARGET_FILE:ciphrel_cli> ${KNOWN_ANSWERS} ${PROJECT_SOURCE_DIR})
-set_tests_properties(cli.commands cli.docs PROPERTIES LABELS cli)
+set_tests_properties(cli.commands kit.languages PROPERTIES LABELS cli)
+set_tests_properties(kit.languages PROPERTIES TIMEOUT 600)
 
 # 3 GiB through the tool twice, with its peak memory measured; sanitizers would inflate
 # both the time and the memory, so only the plain build runs it.

@@ -4,7 +4,7 @@ built ciphrel tool (the engine's code). The native tests check each answer again
 OpenSSL's Blowfish, and the module tests against the object's routines, so a wrong answer
 here cannot go unnoticed.
 
-usage: make_known_answers.py CIPHREL > data/known_answers.tsv
+usage: scripts/make_known_answers.py CIPHREL > data/known_answers.tsv
 """
 import os
 import subprocess
@@ -80,7 +80,7 @@ def encrypt_bytes(cli, key, plain, padding):
 def main():
     cli = sys.argv[1]
     print("# Known-answer vectors of the Ciphrel object, shared by the native tests, the")
-    print("# tool's tests and the decryptors in docs/outside-the-game.md (see docs/formats.md).")
+    print("# tool's tests and the server kit in kit/ (see docs/formats.md).")
     print("# Each row: kind, name, key (hex), settings, plain bytes (hex), cipher bytes (hex),")
     print("# escaped cipher text (hex of its characters; strings only).")
     print("kind\tname\tkey_hex\tsettings\tplain_hex\tcipher_hex\tescaped_hex")

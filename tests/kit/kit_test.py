@@ -1,0 +1,224 @@
+#!/usr/bin/env python3
+"""The server kit (kit/) in Python, Node.js and PHP: the known answers, the ciphrel tool's
+own bytes for seeded random keys of 0 to 60 bytes and texts of 0 to 100 bytes, the
+command lines as a user types them, and each worked endpoint over loopback; also the
+documents' vector table and reference.
+
+usage: kit_test.py CIPHREL KNOWN_ANSWERS_TSV SOURCE_DIR
+"""
+import os
+import random
+import re
+import socket
+import subprocess
+import sys
+import time
+import unittest
+
+CLI = ANSWERS = SOURCE = KIT = None
+LIBRARIES = {"python": ["/usr/bin/python3", "ciphrel.py"], "node": ["node", "ciphrel.js"],
+             "php": ["php", "ciphrel.php"]}
+SERVERS = {"python": ["/usr/bin/python3", "server_flask.py", "{port}"],
+           "node": ["node", "server.js", "{port}"],
+           "php": ["php", "-S", "127.0.0.1:{port}", "server.php"]}
+# A line of Python, JavaScript or PHP that loads the kit as a library and decrypts argv[1].
+LOADERS = {
+    "python": ["/usr/bin/python3", "-c", "import sys, ciphrel; sys.stdout.buffer.write("
+               "ciphrel.decrypt_string(b'secret', sys.argv[1].encode('latin-1')))"],
+    "node": ["node", "-e", "process.stdout.write(require('./ciphrel.js').decryptString("
+             "Buffer.from('secret'), Buffer.from(process.argv[1], 'latin1')))"],
+    "php": ["php", "-r", "require 'ciphrel.php'; echo ciphrel_decrypt_string('secret', $argv[1]);"]}
+SEED = 14
+
+
+def load_answers():
+    with open(ANSWERS) as f:
+        lines = [line.rstrip("\n") for line in f if not line.startswith("#")]
+    columns = lines[0].split("\t")
+    return [dict(zip(columns, line.split("\t"))) for line in lines[1:]]
+
+
+def unhex(text):
+    return b"" if text in ("", "-") else bytes.fromhex(text)
+
+
+def tool(args, stdin=b""):
+    return subprocess.run([CLI] + args, input=stdin, capture_output=True, check=True).stdout
+
+
+def escaped_codes(settings):
+    """The bytes a filter setting of the vectors escapes, as the kit's option (hex)."""
+    fields = dict(item.split("=", 1) for item in settings.split(";"))
+    codes = set(range(32)) if fields["control"] == "1" else set()
+    codes |= set(bytes.fromhex(fields["chars"])) | {int(c) for c in fields["codes"].split(",")}
+    return bytes(sorted(codes)).hex()
+
+
+def known_answer_cases():
+    """(operation, key, input, option, expected output) for both directions of each row."""
+    cases = []
+    for row in load_answers():
+        key, plain, cipher = unhex(row["key_hex"]), unhex(row["plain_hex"]), unhex(row["cipher_hex"])
+        if row["kind"] == "string":
+            escaped = unhex(row["escaped_hex"])
+            cases += [("encrypt-string", key, plain, escaped_codes(row["settings"]), escaped),
+                      ("decrypt-string", key, escaped, "", plain)]
+        elif row["kind"] == "block":
+            cases += [("encrypt-int", key, plain, "", cipher), ("decrypt-int", key, cipher, "", plain)]
+        else:
+            option = "no-padding" if row["settings"] == "no-padding" else ""
+            back = plain if option else plain + bytes(-len(plain) % 8)
+            cases += [("encrypt-file", key, plain, option, cipher),
+                      ("decrypt-file", key, cipher, option, back)]
+    return cases
+
+
+def tool_cases(count=60):
+    """Seeded random keys (the lengths 0, 56, 57 and 60 always among them) and texts, with
+    the tool's answers."""
+    rng = random.Random(SEED)
+    draw = lambda n: bytes(rng.randrange(1, 256) for _ in range(n))   # texts hold no zero
+    cases = []
+    for number in range(count):
+        key = draw([0, 56, 57, 60][number] if number < 4 else rng.randrange(61))
+        text = draw(rng.randrange(101)).replace(b"\r", b"x")    # read with its line ending
+        key_option = ["--key-hex", key.hex()] if key else ["--key", ""]
+        preset, option = rng.choice([([], "default"), (["--preset", "internet"], "internet"),
+                                     (["--url-safe"], "url-safe")])
+        escaped = tool(["encrypt-string"] + key_option + preset + ["-"], text + b"\n")[:-1]
+        padding = rng.choice([[], ["--no-padding"]])
+        cipher = tool(["encrypt-file"] + key_option + padding + ["-", "-o", "-"], text)
+        block = draw(8)
+        halves = [str(int.from_bytes(block[i:i + 4], "little", signed=True)) for i in (0, 4)]
+        out = [int(x) for x in tool(["encrypt-int"] + key_option + ["--"] + halves).split()]
+        block_out = b"".join((x & 0xFFFFFFFF).to_bytes(4, "little") for x in out)
+        cases += [("encrypt-string", key, text, option, escaped),
+                  ("decrypt-string", key, escaped, "", text),
+                  ("encrypt-file", key, text, "no-padding" if padding else "", cipher),
+                  ("encrypt-int", key, block, "", block_out)]
+    return cases
+
+
+def batch_line(operation, key, data, option):
+    return " ".join([operation, key.hex() or "-", data.hex() or "-", option]).strip() + "\n"
+
+
+class Kit(unittest.TestCase):
+    def run_library(self, language, args, stdin=b""):
+        return subprocess.run(LIBRARIES[language] + args, input=stdin, capture_output=True,
+                              cwd=KIT, timeout=120)
+
+    def test_every_language_gives_the_known_answers_and_the_tools_bytes(self):
+        cases = known_answer_cases() + tool_cases()
+        lines = "".join(batch_line(*case[:4]) for case in cases).encode()
+        for language in LIBRARIES:
+            result = self.run_library(language, ["batch"], lines)
+            self.assertEqual(result.returncode, 0, (language, result.stderr))
+            outputs = result.stdout.decode().split()
+            self.assertEqual(len(outputs), len(cases), language)
+            for case, output in zip(cases, outputs):
+                with self.subTest(language=language, case=case[:4]):
+                    self.assertEqual(unhex(output), case[4])
+
+    def test_the_command_line_as_a_user_types_it(self):
+        key = bytes(range(65, 105))                     # 40 bytes: xxd -p wraps it
+        wrapped = subprocess.run(["xxd", "-p"], input=key, capture_output=True).stdout.decode()
+        text = "Grüße, 東京".encode()
+        escaped = tool(["encrypt-string", "--key-hex", key.hex(), "--preset", "internet", text])
+        for language in LIBRARIES:
+            with self.subTest(language):
+                result = self.run_library(language, ["decrypt-string", wrapped], escaped[:-1] + b"\r\n")
+                self.assertEqual((result.returncode, result.stdout), (0, text), result.stderr)
+                result = self.run_library(language, ["encrypt-string", wrapped, "internet"],
+                                          text + b"\n")
+                self.assertEqual(result.stdout, escaped[:-1])
+                result = self.run_library(language, ["encrypt-int", "6b", "-1", "0xff"])
+                self.assertEqual(result.stdout, tool(["encrypt-int", "--key", "k", "--", "-1", "0xff"]))
+                for args in ([], ["decrypt-strin", "6b"], ["decrypt-string", "zz"],
+                             ["encrypt-int", "6b", "1"], ["encrypt-file", "6b", "pad"]):
+                    result = self.run_library(language, args)
+                    self.assertEqual(result.returncode, 64, (args, result.stderr))
+                    self.assertIn(b"usage:", result.stderr)
+
+    def test_each_library_loads_without_reading_its_input(self):
+        escaped = tool(["encrypt-string", "--key", "secret", "--url-safe", "loaded"])[:-1].decode()
+        for language, command in LOADERS.items():
+            with self.subTest(language):
+                result = subprocess.Popen(command + [escaped], cwd=KIT, stdin=subprocess.PIPE,
+                                          stdout=subprocess.PIPE)
+                self.assertEqual(result.communicate(timeout=60)[0], b"loaded")
+
+    def test_each_endpoint_reads_the_raw_query_and_answers_for_the_game(self):
+        messages = [(b"player=Ann&score=1200", ["--url-safe"]),
+                    ("Grüße #1 50%".encode(), ["--preset", "internet", "--add-codes", "35 127-255"])]
+        for language, command in SERVERS.items():
+            with self.subTest(language):
+                with socket.socket() as probe:      # a free loopback port
+                    probe.bind(("127.0.0.1", 0))
+                    port = probe.getsockname()[1]
+                server = subprocess.Popen([part.format(port=port) for part in command], cwd=KIT,
+                                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                          env=dict(os.environ, CIPHREL_KEY="Level7Key"))
+                try:
+                    for message, options in messages:
+                        cipher = tool(["encrypt-string", "--key", "Level7Key"] + options + ["-"],
+                                      message)[:-1]
+                        status, body = self.get(port, b"/score?x=1&data=" + cipher)
+                        self.assertEqual(status, b"200", body)
+                        answer = tool(["decrypt-string", "--key", "Level7Key", "-"], body)
+                        self.assertEqual(answer, b"OK " + message + b"\n")
+                    self.assertEqual(self.get(port, b"/score?x=1")[0], b"400")
+                finally:
+                    server.terminate()
+                    server.wait(timeout=30)
+
+    def get(self, port, target):
+        """A GET with the target's bytes exactly as given; (status, body)."""
+        deadline = time.monotonic() + 30
+        while True:
+            try:
+                connection = socket.create_connection(("127.0.0.1", port), timeout=10)
+                break
+            except OSError:
+                self.assertLess(time.monotonic(), deadline, "the server did not start")
+                time.sleep(0.2)
+        with connection:
+            connection.sendall(b"GET " + target + b" HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n")
+            reply = b""
+            while chunk := connection.recv(65536):
+                reply += chunk
+        head, _, body = reply.partition(b"\r\n\r\n")
+        return (head.split(b" ") + [b"no answer"])[1], body
+
+
+class Documents(unittest.TestCase):
+    def read(self, name):
+        with open(os.path.join(SOURCE, name), encoding="utf-8") as f:
+            return f.read()
+
+    def test_the_vector_table_matches_the_data_file(self):
+        rows = {row["name"]: row for row in load_answers()}
+        shown = 0
+        for line in self.read("docs/formats.md").splitlines():
+            cells = [cell.strip().strip("`") for cell in line.strip().strip("|").split("|")]
+            if len(cells) == 6 and cells[0] in rows:
+                shown += 1
+                row = rows[cells[0]]
+                self.assertEqual(cells[1:], [row["key_hex"], row["settings"], row["plain_hex"],
+                                             row["cipher_hex"], row["escaped_hex"]], cells[0])
+        self.assertGreaterEqual(shown, 10)
+
+    def test_the_reference_names_every_condition_action_and_expression(self):
+        script = self.read("resources/ciphrel.rc")
+        names = re.findall(r'MENUITEM "([^"]+)", IDM_[AC]_', script)
+        names += re.findall(r'^\s*7\d\d0\s+"([^"]+)"', script, re.M)
+        self.assertEqual(len(names), 8 + 15 + 15)
+        reference = self.read("docs/reference.md")
+        for name in names:
+            self.assertIn('"%s"' % name, reference)
+
+
+if __name__ == "__main__":
+    CLI, ANSWERS, SOURCE = os.path.abspath(sys.argv[1]), sys.argv[2], sys.argv[3]
+    KIT = os.path.join(SOURCE, "kit")
+    unittest.main(argv=sys.argv[:1], verbosity=1)
