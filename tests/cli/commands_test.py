@@ -319,6 +319,13 @@ class NumbersAndUsage(ToolTest):
         self.assertEqual(len(many), 56)
         self.assertNotIn(0, b"".join(keys) + many)
 
+    def test_the_windows_build_imports_only_system_dlls(self):
+        if not WINE:
+            self.skipTest("the Windows build's case")
+        import pefile
+        imports = pefile.PE(TOOL[-1]).DIRECTORY_ENTRY_IMPORT
+        self.assertEqual({entry.dll.decode().lower() for entry in imports}, {"kernel32.dll", "msvcrt.dll"})
+
     def test_help_version_and_mistakes(self):
         overview = self.ok(["--help"]).decode()
         for command in ("encrypt-string", "decrypt-string", "encrypt-file", "decrypt-file",
