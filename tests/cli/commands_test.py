@@ -9,6 +9,7 @@ import atexit
 import os
 import pty
 import re
+import resource
 import select
 import shlex
 import signal
@@ -255,7 +256,7 @@ class Files(ToolTest):
             self.fails(code, ["encrypt-file", "--key", "k"] + args, says="regular file")
         self.assertTrue(stat.S_ISFIFO(os.stat(fifo).st_mode) and stat.S_ISCHR(os.stat(device).st_mode))
 
-    def test_an_endless_key_file_is_refused_and_a_full_disk_gives_7(self):
+    def test_endless_input_full_disks_and_little_memory_give_their_codes(self):
         self.posix_only()
         self.fails(64, ["encrypt-string", "--key-file", "/dev/urandom", "x"], says="4096")
         for args in (["random-key"], ["encrypt-string", "--key", "k", "x"], ["--help"],
@@ -263,6 +264,12 @@ class Files(ToolTest):
             with open("/dev/full", "wb") as full:
                 result = self.run_tool(args, b"x" * 100, stdout=full)
                 self.assertEqual(result.returncode, 7, (args, result.stderr))
+        limit = lambda: resource.setrlimit(resource.RLIMIT_AS, (64 << 20, 64 << 20))
+        result = subprocess.run(TOOL + ["encrypt-string", "--key", "k", "-"], input=b"a" * (100 << 20),
+                                capture_output=True, preexec_fn=limit)
+        if b"AddressSanitizer" in result.stderr:
+            self.skipTest("AddressSanitizer needs more address space than the limit")
+        self.assertEqual((result.returncode, result.stderr), (71, b"ciphrel: out of memory\n"))
 
     def test_a_killed_run_leaves_no_file(self):
         self.posix_only()
