@@ -1,21 +1,28 @@
 // The routines as a game calls them while memory runs out, each allocation failing in
-// turn: every call ends with its fallback, raises only the events it would raise anyway,
-// keeps earlier results readable, and leaves no block behind. The module's allocator can
-// be reached only in-process, so these run in the native trees.
+// turn, once and for good: every call ends with its fallback, raises only the events it
+// would raise anyway, keeps earlier results readable, changes nothing half way and leaves
+// no block behind. The module's allocator can be reached only in-process.
 #if !defined(_WIN32)
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "designer/edit_data.h"
 #include "engine/allocation.h"
 #include "tests/module/module_fixture.h"
-#include "tests/native/fault_injection.h"
+#include "testhost/module_api.h"
 
 namespace {
 
-[[maybe_unused]] auto* const summary = ::testing::AddGlobalTestEnvironment(new FaultSummary);
+struct Seen {
+    int32_t condition, errorCode;
+    bool operator==(const Seen&) const = default;
+};
 
-const int64_t FailureModes[] = {1, MemoryExhausted};
+const int64_t FailureModes[] = {1, INT64_MAX};     // one failure, or memory gone for good
+
+std::string KeyName(int i) { return "key " + std::to_string(i); }
 
 class AllocationFaults : public ModuleTest {
 protected:
@@ -25,240 +32,165 @@ protected:
             raised.push_back({e.condition, int32_t(host.Expression(e.object, Code::ErrorCode))});
         };
     }
-
-    // A run of its own for each attempt: the last one's keys and objects are gone, and
-    // the key ring is absent until the object is created.
-    RunData* NewRun(int keys) {
-        if (o != nullptr) host.Destroy(o);
-        host.Free();
-        host.Initialize();
-        o = host.Create(TestHost::NewEditData());
-        for (int i = 0; i < keys; ++i) AddKey(o, KeyName(i));
-        raised.clear();
-        host.events.clear();
-        host.rehandles.clear();
-        return o;
-    }
-    static std::string KeyName(int i) { return "key " + std::to_string(i); }
-    bool Exists(const std::string& text) { return HasKey(o, text); }
-    int32_t EncryptUnder(const std::string& key) {
-        return int32_t(host.Expression(o, Code::EncryptInteger,
-                                       {HostParam::Str(key), HostParam::Int(11),
-                                        HostParam::Int(22), HostParam::Int(0)}));
-    }
-
-    struct Seen {
-        int32_t condition, errorCode;
-        bool operator==(const Seen&) const = default;
-    };
-    RunData* o = nullptr;
-    std::vector<Seen> raised;   // each event raised: its condition, and ErrorCode( inside it
-};
-
-TEST_F(AllocationFaults, ObjectWithoutMemoryForTheRingStillTakesKeys) {
-    for (int64_t failures : FailureModes) {
-        const int points = ForEachAllocationFailure([&](const FaultPoint& point) {
+    // For 0, 1, 2, ... allocations let through before memory fails: a fresh run with
+    // `keys` keys, `before`, then `operation` with the failure armed, then `check(hit)`.
+    // Ends at the first run with no allocation refused; returns how many failed.
+    int EachFailure(int keys, int64_t failures, const std::function<void()>& before,
+                    const std::function<void()>& operation, const std::function<void(bool)>& check) {
+        for (int64_t successes = 0; successes < 64; ++successes) {
             if (o != nullptr) host.Destroy(o);
             host.Free();
             host.Initialize();
-            const int64_t live = LiveAllocations();
-            point.Arm();
             o = host.Create(TestHost::NewEditData());
-            const bool hit = point.Disarm();
-            EXPECT_EQ(LiveAllocations(), live + (hit ? 0 : 1));
-            EXPECT_FALSE(Exists(""));
-            // The first key brings the ring into being.
-            AddKey(o, "late key");
-            EXPECT_TRUE(Exists("late key"));
-            EXPECT_EQ(LiveAllocations(), live + 3);
-            EXPECT_TRUE(raised.empty());
-            return hit;
-        }, failures);
-        EXPECT_EQ(points, 1);
+            for (int i = 0; i < keys; ++i) AddKey(o, KeyName(i));
+            before();
+            raised.clear();
+            host.rehandles.clear();
+            const int64_t live = LiveAllocations();
+            FailAllocationAfter(successes, failures);
+            operation();
+            const bool hit = AllocationsRefused() > 0;
+            FailAllocationAfter(NoAllocationFailure);
+            check(hit);
+            EXPECT_TRUE(!hit || LiveAllocations() == live) << "blocks left behind";
+            EXPECT_EQ(host.Expression(o, Code::ExpressionErrorCode), 0);
+            if (!hit) return int(successes);
+        }
+        ADD_FAILURE() << "still allocating after 64 failures";
+        return -1;
     }
-}
+    int32_t Block(const std::string& key) {
+        return int32_t(host.Expression(o, Code::EncryptInteger, {HostParam::Str(key),
+                                       HostParam::Int(11), HostParam::Int(22), HostParam::Int(0)}));
+    }
 
-TEST_F(AllocationFaults, KeyActionsWithoutMemoryLeaveTheRingAndReportOnlyTheCut) {
+    RunData* o = nullptr;
+    std::vector<Seen> raised;
+};
+
+TEST_F(AllocationFaults, KeyActionsLeaveTheRingAsItWas) {
     const std::string longText(60, 'L');
-    struct Case {
-        const char* name; int code; int keysBefore; std::string text; int allocations;
-        std::vector<Seen> events;       // raised whether memory lasts or not
-    };
+    struct Case { int code, keys; std::string text; int allocations; std::vector<Seen> events; };
     const Case cases[] = {
-        {"add", Code::AddKey, 3, "fresh", 2, {}},
-        {"add to a full ring", Code::AddKey, 10, "fresh", 3, {}},
-        {"add a long text", Code::AddKey, 3, longText, 2, {{0, 1}}},
-        {"remove", Code::RemoveKey, 3, KeyName(1), 1, {}},
-        {"remove a long text", Code::RemoveKey, 3, KeyName(1) + longText, 0, {{0, 1}, {0, 2}}},
+        {Code::AddKey, 0, "fresh", 2, {}},
+        {Code::AddKey, 10, "fresh", 3, {}},             // a full ring grows too
+        {Code::AddKey, 3, longText, 2, {{0, 1}}},
+        {Code::RemoveKey, 12, KeyName(6), 1, {}},
+        {Code::RemoveKey, 3, KeyName(1) + longText, 0, {{0, 1}, {0, 2}}},
     };
     for (const Case& c : cases) {
         for (int64_t failures : FailureModes) {
-            SCOPED_TRACE(c.name);
-            const bool adding = c.code == Code::AddKey;
+            SCOPED_TRACE(c.text);
             const std::string stored = c.text.substr(0, 56);
-            const int points = ForEachAllocationFailure([&](const FaultPoint& point) {
-                NewRun(c.keysBefore);
-                std::vector<int32_t> blocks;
-                for (int i = 0; i < c.keysBefore; ++i) blocks.push_back(EncryptUnder(KeyName(i)));
-                const bool existed = Exists(stored);
-                const int64_t live = LiveAllocations();
-                point.Arm();
-                TextAction(o, c.code, {c.text});
-                const bool hit = point.Disarm();
+            std::vector<int32_t> blocks;
+            EXPECT_EQ(EachFailure(c.keys, failures, [&] {
+                blocks.clear();
+                for (int i = 0; i < c.keys; ++i) blocks.push_back(Block(KeyName(i)));
+            }, [&] { TextAction(o, c.code, {c.text}); }, [&](bool hit) {
                 EXPECT_EQ(raised, c.events);
-                EXPECT_EQ(Exists(stored), adding ? existed || !hit : existed && hit);
-                for (int i = 0; i < c.keysBefore; ++i) {
-                    if (KeyName(i) == stored) continue;
-                    EXPECT_EQ(EncryptUnder(KeyName(i)), blocks[size_t(i)]) << KeyName(i);
-                }
-                if (hit) {
-                    EXPECT_EQ(LiveAllocations(), live);
-                }
-                return hit;
-            }, failures);
-            EXPECT_EQ(points, c.allocations);
+                EXPECT_EQ(HasKey(o, stored), (c.code == Code::AddKey) != hit);
+                for (int i = 0; i < c.keys; ++i)
+                    EXPECT_TRUE(KeyName(i) == stored || Block(KeyName(i)) == blocks[size_t(i)]) << i;
+            }), c.allocations);
         }
     }
 }
 
-TEST_F(AllocationFaults, StringResultsWithoutMemoryAreEmptyAndKeepTheEarlierOnes) {
-    struct Case {
-        const char* name; int code; std::vector<HostParam> params; int allocations;
-    };
+TEST_F(AllocationFaults, StringResultsAreEmptyAndKeepTheEarlierOnes) {
+    struct Case { int code; std::vector<HostParam> params; int allocations; };
     const Case cases[] = {
-        {"EncryptString$(", Code::EncryptString,
-         {HostParam::Str(KeyName(0)), HostParam::Str("a saved game")}, 2},
-        {"DecryptString$(", Code::DecryptString,
-         {HostParam::Str(KeyName(0)), HostParam::Str("%41%42CDEFGH")}, 1},
-        {"FilterString$(", Code::FilterString, {HostParam::Str("50%")}, 1},
-        {"DefilterString$(", Code::DefilterString, {HostParam::Str("50%25")}, 1},
-        {"RandomKey$(", Code::RandomKey, {HostParam::Int(12)}, 1},
+        {Code::EncryptString, {HostParam::Str(KeyName(0)), HostParam::Str("a saved game")}, 2},
+        {Code::DecryptString, {HostParam::Str(KeyName(0)), HostParam::Str("%41%42CDEFGH")}, 1},
+        {Code::FilterString, {HostParam::Str("50%")}, 1},
+        {Code::DefilterString, {HostParam::Str("50%25")}, 1},
+        {Code::RandomKey, {HostParam::Int(12)}, 1},
     };
     for (const Case& c : cases) {
         for (int64_t failures : FailureModes) {
-            SCOPED_TRACE(c.name);
-            const int points = ForEachAllocationFailure([&](const FaultPoint& point) {
-                NewRun(1);
-                // Two results the game may still be reading.
+            std::string result;
+            const char *previous = nullptr, *current = nullptr;
+            EXPECT_EQ(EachFailure(1, failures, [&] {
                 host.ExpressionText(o, Code::FilterString, {HostParam::Str("older")});
                 host.ExpressionText(o, Code::FilterString, {HostParam::Str("newer")});
-                const char* previous = o->previousResultBuffer;
-                const char* current = o->resultBuffer;
-                const int64_t live = LiveAllocations();
-                point.Arm();
-                const std::string result = host.ExpressionText(o, c.code, c.params);
-                const bool hit = point.Disarm();
-                if (hit) {
-                    EXPECT_EQ(result, "");
-                    EXPECT_EQ(o->previousResultBuffer, previous);
-                    EXPECT_EQ(o->resultBuffer, current);
-                    EXPECT_STREQ(previous, "older");
-                    EXPECT_STREQ(current, "newer");
-                    EXPECT_EQ(LiveAllocations(), live);
-                } else {
-                    EXPECT_NE(result, "");
-                    EXPECT_EQ(o->previousResultBuffer, current);
-                    EXPECT_STREQ(o->previousResultBuffer, "newer");
-                }
-                EXPECT_EQ(host.Expression(o, Code::ExpressionErrorCode), 0);
+                previous = o->previousResultBuffer;
+                current = o->resultBuffer;
+            }, [&] { result = host.ExpressionText(o, c.code, c.params); }, [&](bool hit) {
+                EXPECT_EQ(result.empty(), hit);
+                EXPECT_STREQ(o->previousResultBuffer, hit ? "older" : "newer");
+                EXPECT_EQ(o->resultBuffer == current, hit);
+                EXPECT_EQ(previous == o->previousResultBuffer, hit);
                 EXPECT_TRUE(raised.empty());
-                return hit;
-            }, failures);
-            EXPECT_EQ(points, c.allocations);
+            }), c.allocations) << c.code;
         }
     }
 }
 
-TEST_F(AllocationFaults, FileActionWithoutMemoryReportsSixAndLeavesTheFile) {
-    namespace fs = std::filesystem;
-    const fs::path dir = fs::path(testing::TempDir()) / "allocation_faults_files";
-    fs::create_directories(dir);
-    const std::string path = (dir / "save.dat").string();
-    const Bytes plain(19, 'c');
+TEST_F(AllocationFaults, FileActionReportsSixAndLeavesTheFile) {
+    const std::string path = (std::filesystem::path(testing::TempDir()) / "faults.dat").string();
     for (int32_t percent : {0, 25}) {
         for (int64_t failures : FailureModes) {
-            SCOPED_TRACE("percent interval " + std::to_string(percent));
-            const int points = ForEachAllocationFailure([&](const FaultPoint& point) {
-                NewRun(1);
-                host.Action(o, Code::SetTimeInterval, 0);
+            EXPECT_EQ(EachFailure(1, failures, [&] {
                 host.Action(o, Code::SetPercentInterval, percent);
-                WriteBytes(path, plain);
-                const int64_t live = LiveAllocations();
-                point.Arm();
-                std::vector<std::string> texts{KeyName(0), path};
-                host.ActionText(o, Code::EncryptFile, texts);
-                const bool hit = point.Disarm();
-                if (hit) {
-                    EXPECT_EQ(raised, (std::vector<Seen>{{0, 6}}));
-                    EXPECT_EQ(host.Condition(o, Code::FileBusy), 0);
-                    EXPECT_TRUE(host.rehandles.empty());
-                    EXPECT_EQ(ReadBytes(path), plain);
-                    EXPECT_EQ(LiveAllocations(), live);
-                    // The next attempt, with memory, is not refused as a second job.
-                    host.Action(o, Code::SetPercentInterval, 0);
-                    host.ActionText(o, Code::EncryptFile, texts);
-                    EXPECT_EQ(raised.back(), (Seen{6, 0}));
-                } else {
-                    const std::vector<Seen> done{{6, 0}};
-                    EXPECT_EQ(raised, percent == 0 ? done : std::vector<Seen>());
-                }
-                return hit;
-            }, failures);
-            EXPECT_EQ(points, 1);
+                WriteBytes(path, Bytes(19, 'c'));
+            }, [&] { TextAction(o, Code::EncryptFile, {KeyName(0), path}); }, [&](bool hit) {
+                const std::vector<Seen> done{{Code::FileDone, 0}}, six{{0, 6}};
+                EXPECT_EQ(raised, hit ? six : percent ? std::vector<Seen>() : done);
+                EXPECT_EQ(host.Condition(o, Code::FileBusy), hit ? 0 : percent != 0);
+                EXPECT_TRUE(!hit || ReadBytes(path) == Bytes(19, 'c'));
+                host.Action(o, Code::SetPercentInterval, 0);
+                TextAction(o, Code::EncryptFile, {KeyName(0), path});   // not a second job
+                EXPECT_EQ(raised.back(), (Seen{hit || !percent ? Code::FileDone : 0,
+                                               hit || !percent ? 0 : 8}));
+            }), 1);
         }
     }
-    host.Action(o, Code::SetPercentInterval, 0);
-    fs::remove_all(dir);
+    std::filesystem::remove(path);
 }
 
-// Every routine of the three tables once, with no memory at all: none fails the host's
-// call, fetches a wrong parameter, or keeps a block; the keys stay as they were.
+// Every routine once with no memory at all, after an object whose key ring could not be
+// made: none fails the host, fetches a wrong parameter or keeps a block; the keys stay.
 TEST_F(AllocationFaults, EveryRoutineWithoutAnyMemory) {
-    namespace fs = std::filesystem;
-    const fs::path dir = fs::path(testing::TempDir()) / "allocation_faults_sweep";
-    fs::create_directories(dir);
-    const std::string path = (dir / "save.dat").string();
+    const std::string path = (std::filesystem::path(testing::TempDir()) / "sweep.dat").string();
     WriteBytes(path, Bytes(10, 's'));
-    NewRun(2);
-    const int32_t block = EncryptUnder(KeyName(1));
     const HostParam key = HostParam::Str(KeyName(1));
-    const std::vector<std::vector<HostParam>> expressionParams = {
-        {key, HostParam::Int(1), HostParam::Int(2), HostParam::Int(0)},
-        {HostParam::Float(1.5f)},
-        {key, HostParam::Str("text")},
-        {key, HostParam::Int(1), HostParam::Int(2), HostParam::Int(2)},
-        {HostParam::Int(7)},
-        {key, HostParam::Str("%00text")},
-        {HostParam::Str("%text")},
-        {HostParam::Str("%25text")},
-        {}, {},
-        {HostParam::Int(80)},
-        {}, {}, {}, {},
+    const std::vector<std::vector<HostParam>> params = {
+        {key, HostParam::Int(1), HostParam::Int(2), HostParam::Int(0)}, {HostParam::Float(1.5f)},
+        {key, HostParam::Str("text")}, {key, HostParam::Int(1), HostParam::Int(2), HostParam::Int(2)},
+        {HostParam::Int(7)}, {key, HostParam::Str("%00text")}, {HostParam::Str("%text")},
+        {HostParam::Str("%25text")}, {}, {}, {HostParam::Int(80)}, {}, {}, {}, {},
     };
+    FailAllocationAfter(0, INT64_MAX);
+    o = host.Create(TestHost::NewEditData());
+    FailAllocationAfter(NoAllocationFailure);
+    AddKey(o, KeyName(0));      // the first key makes the ring
+    AddKey(o, KeyName(1));
+    const int32_t block = Block(KeyName(1));
+    EditData stored{};
+    stored.version = 1;
+    void* editor[256] = {};
     const int64_t live = LiveAllocations();
-    FailAllocationAfter(0, MemoryExhausted);
+    FailAllocationAfter(0, INT64_MAX);
     for (int code = 0; code < 8; ++code) {
         char text[] = "key 0";
         host.Condition(o, code, Text(text), 37);
     }
     for (int code = 0; code < 15; ++code) {
-        std::vector<std::string> texts{code == Code::AddKey ? "another" : KeyName(0), path};
         if (code == Code::AddCode || code == Code::RemoveCode || code >= Code::SetTimeInterval)
             host.Action(o, code, 65);
         else
-            host.ActionText(o, code, texts);
+            TextAction(o, code, {code == Code::AddKey ? "another" : KeyName(0), path});
     }
-    for (int code = 0; code < 15; ++code) host.Expression(o, code, expressionParams[size_t(code)]);
-    const int64_t refused = AllocationsRefused();
+    for (int code = 0; code < 15; ++code) host.Expression(o, code, params[size_t(code)]);
+    EXPECT_EQ(host.Module().UpdateEditStructure(editor, &stored), nullptr);
+    EXPECT_GE(AllocationsRefused(), 9);
     FailAllocationAfter(NoAllocationFailure);
-    allocationFaultsTried += refused;
-    EXPECT_GE(refused, 8);
     EXPECT_EQ(LiveAllocations(), live);
-    EXPECT_FALSE(Exists("another"));
-    EXPECT_TRUE(Exists(KeyName(0))) << "removal needs memory, so the key stays";
-    EXPECT_EQ(EncryptUnder(KeyName(1)), block);
+    EXPECT_EQ(stored.version, 1);
+    EXPECT_FALSE(HasKey(o, "another"));
+    EXPECT_TRUE(HasKey(o, KeyName(0))) << "removal needs memory, so the key stays";
+    EXPECT_EQ(Block(KeyName(1)), block);
     EXPECT_EQ(host.Condition(o, Code::FileBusy), 0);
-    fs::remove_all(dir);
+    std::filesystem::remove(path);
 }
 
 }  // namespace

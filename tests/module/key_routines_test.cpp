@@ -1,5 +1,6 @@
 // The key routines as a game uses them: adding, removing and testing keys, the errors
-// they raise through "On Error", and random keys.
+// they raise through "On Error", texts cut to 56 bytes, and random keys.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -16,177 +17,95 @@ protected:
         o = host.Create(TestHost::NewEditData());
         RecordErrorCodes();
     }
-
-    std::string Add(const std::string& text) { return AddKey(o, text); }
     std::string Remove(const std::string& text) { return TextAction(o, Code::RemoveKey, {text}); }
     bool Exists(const std::string& text) { return HasKey(o, text); }
     int32_t ExpressionError() { return int32_t(host.Expression(o, Code::ExpressionErrorCode)); }
-    // Encrypts one block under `key`: a way to tell whether the key is found.
-    int32_t EncryptLeft(const std::string& key) {
-        return int32_t(host.Expression(o, Code::EncryptInteger,
-                                       {HostParam::Str(key), HostParam::Int(1),
-                                        HostParam::Int(2), HostParam::Int(0)}));
-    }
 
     RunData* o = nullptr;
 };
 
-TEST_F(KeyRoutines, AddFindRemoveIncludingTheEmptyText) {
-    EXPECT_FALSE(Exists("hero"));
-    EXPECT_FALSE(Exists(""));
-    EXPECT_EQ(Add("hero"), "hero");
-    EXPECT_EQ(Add("Hero"), "Hero");
-    Add("");
-    EXPECT_TRUE(Exists("hero"));
-    EXPECT_TRUE(Exists("Hero"));
-    EXPECT_TRUE(Exists(""));
-    EXPECT_FALSE(Exists("HERO"));
-    EXPECT_NE(EncryptLeft("hero"), EncryptLeft("Hero"));
-    EXPECT_NE(EncryptLeft(""), 1);
-
-    Remove("hero");
+TEST_F(KeyRoutines, KeysAreExactTextsAndErrorsRaiseOnError) {
+    for (const char* key : {"hero", "Hero", ""}) EXPECT_EQ(AddKey(o, key), key);
+    EXPECT_TRUE(Exists("hero") && Exists("Hero") && Exists(""));
+    EXPECT_FALSE(Exists("HERO") || Exists("her"));
+    AddKey(o, "hero");
+    Remove("her");
     Remove("");
-    EXPECT_FALSE(Exists("hero"));
+    Remove("");
     EXPECT_FALSE(Exists(""));
-    EXPECT_TRUE(Exists("Hero"));
-    EXPECT_EQ(ExpressionError(), 0);
-    EXPECT_TRUE(host.events.empty());
-}
-
-TEST_F(KeyRoutines, ErrorsRaiseOnErrorWithTheirCode) {
-    Add("alpha");
-    Add("alpha");
-    Remove("beta");
-    Remove("alpha");
-    Remove("alpha");
+    EXPECT_TRUE(Exists("hero"));
     EXPECT_EQ(seen, (Codes{3, 2, 2}));
-    ASSERT_EQ(host.events.size(), 3u);
-    for (const HostEvent& e : host.events) {
-        EXPECT_EQ(e.object, o);
-        EXPECT_EQ(e.condition, 0);
-    }
-    // Outside the events the code is 0 again, and no expression error was left behind.
+    for (const HostEvent& e : host.events) EXPECT_TRUE(e.object == o && e.condition == Code::OnError);
     EXPECT_EQ(host.Expression(o, Code::ErrorCode), 0);
-    EXPECT_EQ(ExpressionError(), 0);
 }
 
 TEST_F(KeyRoutines, TextsAreCutInTheHostsStringToTheirFirst56Bytes) {
-    std::string text60;
-    for (int i = 0; i < 60; ++i) text60 += char('A' + i % 26);
-    struct Case { std::string text; Codes first; };
-    const Case cases[] = {{std::string(56, 'k'), {}},
-                          {std::string(56, 'm') + "!", {1}},
-                          {text60, {1}}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.text.size());
-        const std::string cut = c.text.substr(0, 56);
-        const bool isCut = c.text.size() > 56;
-        Codes again = c.first, missing = c.first;
-        again.push_back(3);
-        missing.push_back(2);
-
+    for (size_t length : {56u, 57u, 60u}) {
+        SCOPED_TRACE(length);
+        std::string text;
+        for (size_t i = 0; i < length; ++i) text += char('A' + i % 26);
+        const std::string cut = text.substr(0, 56);
+        const Codes cutError = length > 56 ? Codes{1} : Codes{};
         seen.clear();
-        EXPECT_EQ(Add(c.text), cut);
-        EXPECT_EQ(seen, c.first);
+        EXPECT_EQ(AddKey(o, text), cut);
+        EXPECT_EQ(seen, cutError);
         EXPECT_TRUE(Exists(cut));
-        EXPECT_EQ(Exists(c.text), !isCut);
-        EXPECT_NE(EncryptLeft(cut), 1);
-        host.Action(o, Code::ClearExpressionError);
-        EXPECT_EQ(EncryptLeft(c.text) == 1, isCut);
-        EXPECT_EQ(ExpressionError(), isCut ? 2 : 0);
-
+        EXPECT_EQ(Exists(text), length == 56) << "lookups are not cut";
         seen.clear();
-        EXPECT_EQ(Add(c.text), cut);
-        EXPECT_EQ(seen, again) << "already stored under its first 56 bytes";
-        seen.clear();
-        EXPECT_EQ(Remove(c.text), cut);
-        EXPECT_EQ(seen, c.first);
+        EXPECT_EQ(Remove(text), cut);
+        EXPECT_EQ(seen, cutError);
         EXPECT_FALSE(Exists(cut));
-        seen.clear();
-        Remove(c.text);
-        EXPECT_EQ(seen, missing);
     }
-}
-
-TEST_F(KeyRoutines, EventsSeeTheCutKeyBeforeItIsLookedUp) {
-    // The "On Error" of the over-long text adds the cut key itself, so the action, which
-    // looks up only after reporting, then finds it there already.
-    const std::string text = std::string(56, 'n') + "xyz";
+    // The events of the cut run before the lookup: here they add the key themselves.
     host.onEvent = [&](const HostEvent& e) {
-        const int32_t code = int32_t(host.Expression(e.object, Code::ErrorCode));
-        seen.push_back(code);
-        if (code == 1) Add(std::string(56, 'n'));
+        seen.push_back(int32_t(host.Expression(e.object, Code::ErrorCode)));
+        if (seen.back() == 1) AddKey(o, std::string(56, 'n'));
     };
-    Add(text);
+    seen.clear();
+    AddKey(o, std::string(56, 'n') + "xyz");
     EXPECT_EQ(seen, (Codes{1, 3}));
-    EXPECT_TRUE(Exists(std::string(56, 'n')));
-    EXPECT_EQ(host.Expression(o, Code::ErrorCode), 0);
 }
 
-TEST_F(KeyRoutines, KeysAreSharedByAllObjectsAndOutliveThem) {
-    RunData* other = host.Create(TestHost::NewEditData(0, "ab"));
-    Add("shared");
-    EXPECT_TRUE(HasKey(other, "shared"));
-    host.Destroy(other);
-    EXPECT_TRUE(Exists("shared"));
-}
-
-TEST_F(KeyRoutines, RandomKeyLengths) {
+TEST_F(KeyRoutines, RandomKeysHaveTheLengthAskedAndNoZeroByte) {
     struct Case { int32_t asked; size_t length; int32_t error; };
-    const Case cases[] = {{0, 0, 0}, {-1, 0, 0}, {-100, 0, 0}, {1, 1, 0}, {20, 20, 0},
-                          {56, 56, 0}, {57, 56, 1}, {1000, 56, 1}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.asked);
+    for (Case c : {Case{0, 0, 0}, Case{-100, 0, 0}, Case{20, 20, 0}, Case{56, 56, 0}, Case{57, 56, 1}}) {
         host.Action(o, Code::ClearExpressionError);
         const HostValue result = host.Expression(o, Code::RandomKey, {HostParam::Int(c.asked)});
         ASSERT_NE(host.LastHostFlags(o) & ResultIsString, 0);
-        const char* key = reinterpret_cast<const char*>(result);
-        // strlen stops at the first zero byte: none may come before the end.
-        EXPECT_EQ(std::strlen(key), c.length);
-        EXPECT_EQ(ExpressionError(), c.error);
+        EXPECT_EQ(std::strlen(reinterpret_cast<const char*>(result)), c.length) << c.asked;
+        EXPECT_EQ(ExpressionError(), c.error) << c.asked;
     }
-}
-
-TEST_F(KeyRoutines, RandomKeysAreUsableKeys) {
-    std::vector<std::string> keys;
     std::vector<bool> byteSeen(256, false);
+    std::string first, last;
     for (int i = 0; i < 40; ++i) {
-        keys.push_back(host.ExpressionText(o, Code::RandomKey, {HostParam::Int(56)}));
-        for (unsigned char c : keys.back()) byteSeen[c] = true;
+        last = host.ExpressionText(o, Code::RandomKey, {HostParam::Int(56)});
+        EXPECT_EQ(last.size(), 56u) << "no zero byte may end a key early";
+        if (i == 0) first = last;
+        for (unsigned char c : last) byteSeen[c] = true;
     }
-    // 2240 bytes drawn from 255 values: far more than half of them appear.
-    int distinct = 0;
-    for (bool b : byteSeen) distinct += b ? 1 : 0;
-    EXPECT_GT(distinct, 200);
-    EXPECT_NE(keys[0], keys[1]);
-
-    Add(keys[0]);
-    EXPECT_TRUE(Exists(keys[0]));
-    EXPECT_FALSE(Exists(keys[1]));
+    EXPECT_GT(std::count(byteSeen.begin(), byteSeen.end(), true), 200);
+    EXPECT_NE(first, last);
+    AddKey(o, first);
+    EXPECT_TRUE(Exists(first));
     EXPECT_TRUE(seen.empty());
 }
 
-TEST_F(KeyRoutines, RemoveWhileAFileJobRunsReportsNineAlone) {
+TEST_F(KeyRoutines, NoKeyGoesWhileAFileJobRuns) {
     const std::string path = testing::TempDir() + "key_routines_job.bin";
     WriteBytes(path, Bytes(1 << 16, 0x42));
-    Add("busy");
+    AddKey(o, "busy");
     host.Action(o, Code::SetPercentInterval, 10);
     TextAction(o, Code::EncryptFile, {"busy", path});
     ASSERT_EQ(host.Condition(o, Code::FileBusy), 1);
-
     Remove("busy");
     const std::string text60(60, 'q');
     EXPECT_EQ(Remove(text60), text60);  // not even measured: 9 alone, no 1, no cut
     EXPECT_EQ(seen, (Codes{9, 9}));
     EXPECT_TRUE(Exists("busy"));
-
-    // Other key operations go on meanwhile.
-    Add("another");
+    AddKey(o, "another");
     EXPECT_TRUE(Exists("another"));
-    EXPECT_EQ(seen, (Codes{9, 9}));
-
     host.Action(o, Code::SetPercentInterval, 0);
-    host.Free();                        // abandons the job; the file keeps its content
+    host.Free();                        // abandons the job
     host.Initialize();
     std::remove(path.c_str());
 }
