@@ -18,30 +18,10 @@
 
 namespace {
 
-#define DESIGNER_EXPORTS(X)                                                                 \
-    X(GetConditionMenu) X(GetActionMenu) X(GetExpressionMenu) X(GetConditionCodeFromMenu)  \
-    X(GetActionCodeFromMenu) X(GetExpressionCodeFromMenu) X(GetConditionInfos)              \
-    X(GetActionInfos) X(GetExpressionInfos) X(GetConditionString) X(GetActionString)        \
-    X(GetExpressionString) X(GetConditionTitle) X(GetActionTitle) X(GetExpressionTitle)     \
-    X(CreateObject) X(SelectPopup) X(MakeIcon) X(EditorDisplay) X(GetObjectRect)            \
-    X(ModifyObject) X(GetObjInfos) X(LoadObject) X(UnloadObject) X(UpdateFileNames)         \
-    X(PutObject) X(RemoveObject) X(AppendPopup) X(RebuildExt) X(EndModifyObject)            \
-    X(IsTransparent) X(UsesFile) X(CreateFromFile) X(EnumElts)
-
 HMODULE Module() { return static_cast<HMODULE>(LoadModule().moduleHandle); }
 FARPROC Export(const char* name) { return GetProcAddress(Module(), name); }
-
-struct DesignerApi {
-#define CIPHREL_DECLARE(name) decltype(&::name) name = reinterpret_cast<decltype(&::name)>( \
-        reinterpret_cast<void*>(Export(#name)));
-    DESIGNER_EXPORTS(CIPHREL_DECLARE)
-#undef CIPHREL_DECLARE
-};
-
-const DesignerApi& Designer() {
-    static const DesignerApi api;
-    return api;
-}
+// An export of the module, resolved by its plain name and called through its declaration.
+#define EXPORT(name) reinterpret_cast<decltype(&::name)>(reinterpret_cast<void*>(Export(#name)))
 
 // The log of the stand-in host library beside the module.
 template <typename F> F Stub(const char* name) {
@@ -113,77 +93,55 @@ void DescribeMenu(HMENU menu, const std::string& indent, std::vector<std::string
     }
 }
 
-// ---- Driving the setup dialog: a script runs inside its modal loop --------------------
-
-struct DialogRun {
+// Runs `script` inside the next dialog this thread opens, once WM_INITDIALOG has filled it,
+// for as long as the driver lives; `view` is what the dialog first showed.
+struct DialogDriver {
+    explicit DialogDriver(std::function<void(HWND)> s) : script(std::move(s)) {
+        current = this;
+        hook = SetWindowsHookExA(WH_CBT, Watch, nullptr, GetCurrentThreadId());
+    }
+    ~DialogDriver() { UnhookWindowsHookEx(hook); }
+    static LRESULT CALLBACK Watch(int code, WPARAM wParam, LPARAM lParam) {
+        char name[16] = {};
+        if (code == HCBT_CREATEWND && GetClassNameA(HWND(wParam), name, sizeof name) &&
+            std::string(name) == "#32770" && current->shown++ == 0)
+            SetTimer(HWND(wParam), 1, 0, Run);
+        return CallNextHookEx(nullptr, code, wParam, lParam);
+    }
+    static VOID CALLBACK Run(HWND dialog, UINT, UINT_PTR timer, DWORD) {
+        KillTimer(dialog, timer);
+        current->view = Text(dialog, 0) + "|" + char('0' + IsDlgButtonChecked(dialog, 9008)) +
+                        char('0' + IsDlgButtonChecked(dialog, 9009)) + "|" + Text(dialog, 9002) +
+                        "|" + Text(dialog, 9003) + "|" +
+                        (SendDlgItemMessageA(dialog, 9001, STM_GETIMAGE, IMAGE_BITMAP, 0) ? "picture" : "");
+        current->script(dialog);
+    }
+    static std::string Text(HWND dialog, int id) {
+        char text[256] = {};
+        id ? GetDlgItemTextA(dialog, id, text, sizeof text) : GetWindowTextA(dialog, text, sizeof text);
+        return text;
+    }
+    static inline DialogDriver* current = nullptr;
     std::function<void(HWND)> script;
-    bool scheduled = false;
     int shown = 0;
-    std::string characters, codes;      // as the dialog came up
-    bool controlCodes = false, noPadding = false, picture = false;
-    std::string caption;
-};
-DialogRun* currentRun = nullptr;
-
-std::string ItemText(HWND dialog, int id) {
-    char text[256] = {};
-    GetDlgItemTextA(dialog, id, text, sizeof text);
-    return text;
-}
-void Click(HWND dialog, int id) {
-    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), LPARAM(GetDlgItem(dialog, id)));
-}
-
-VOID CALLBACK RunScript(HWND dialog, UINT, UINT_PTR timer, DWORD) {
-    KillTimer(dialog, timer);
-    DialogRun* run = currentRun;
-    ++run->shown;
-    char caption[128] = {};
-    GetWindowTextA(dialog, caption, sizeof caption);
-    run->caption = caption;
-    run->controlCodes = IsDlgButtonChecked(dialog, 9008) == BST_CHECKED;
-    run->noPadding = IsDlgButtonChecked(dialog, 9009) == BST_CHECKED;
-    run->characters = ItemText(dialog, 9002);
-    run->codes = ItemText(dialog, 9003);
-    run->picture = SendDlgItemMessageA(dialog, 9001, STM_GETIMAGE, IMAGE_BITMAP, 0) != 0;
-    run->script(dialog);
-}
-
-LRESULT CALLBACK WatchCreation(int code, WPARAM wParam, LPARAM lParam) {
-    char name[16] = {};
-    if (code == HCBT_CREATEWND && currentRun && !currentRun->scheduled &&
-        GetClassNameA(HWND(wParam), name, sizeof name) && std::strcmp(name, "#32770") == 0) {
-        currentRun->scheduled = true;
-        SetTimer(HWND(wParam), 1, 0, RunScript);
-    }
-    return CallNextHookEx(nullptr, code, wParam, lParam);
-}
-
-// Runs `script` in the next dialog this thread opens, while the driver lives.
-struct DialogDriver : DialogRun {
-    explicit DialogDriver(std::function<void(HWND)> s) {
-        script = std::move(s);
-        currentRun = this;
-        hook = SetWindowsHookExA(WH_CBT, WatchCreation, nullptr, GetCurrentThreadId());
-    }
-    ~DialogDriver() {
-        UnhookWindowsHookEx(hook);
-        currentRun = nullptr;
-    }
+    std::string view;
     HHOOK hook;
 };
 
+void Click(HWND dialog, int id) {
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), LPARAM(GetDlgItem(dialog, id)));
+}
 void PressOk(HWND dialog) { Click(dialog, IDOK); }
 
 int32_t OpenSetup(EditData* record, HostGetVersionFunction version = Version105) {
     Editor editor(version);
-    return Designer().SelectPopup(editor.Record(), 2020, 0, 0, record, 0, 0);
+    return EXPORT(SelectPopup)(editor.Record(), 2020, 0, 0, record, 0, 0);
 }
 
 #if defined(__i386__)
 // Pushes `count` 32-bit arguments, calls the __stdcall function and returns how many bytes
 // of them it removed: 4 * count exactly when its signature takes `count` arguments.
-int32_t ArgumentBytesPopped(FARPROC function, const uint32_t* args, int32_t count) {
+int32_t ArgumentBytesPopped(FARPROC function, const uintptr_t* args, int32_t count) {
     int32_t popped;
     __asm__ volatile(
         "movl %%esp, %%esi\n\t"
@@ -208,52 +166,48 @@ int32_t ArgumentBytesPopped(FARPROC function, const uint32_t* args, int32_t coun
 
 }  // namespace
 
-TEST(DesignerExports, EveryExportResolvesByPlainName) {
-#define CIPHREL_CHECK(name) EXPECT_NE(Export(#name), nullptr) << #name;
-    DESIGNER_EXPORTS(CIPHREL_CHECK)
-#undef CIPHREL_CHECK
+// Every export resolves by its plain name; under the 32-bit calling convention, where the
+// callee removes its arguments, each removes exactly those of its declaration.
+TEST(DesignerExports, EachResolvesByNameAndRemovesItsArguments) {
     ASSERT_NE(Stub<StubResetFunction>("StubReset"), nullptr) << "no stand-in cncs232.dll";
-#if defined(__i386__)
-    // Only the 32-bit calling convention has the callee remove its arguments.
     ResetLog(nullptr);                          // EditorDisplay then draws nothing
     Editor old(Version104), current;            // no dialog, no strings, no menu
-    char text[256], infos[5][256];
+    char t[256], i[5][256];
     uint8_t icon[1024];
     ObjectRect rect = {0, 0, 0, 0};
     EditData record = Record(1, "", "10 12 13");
     const uint8_t size[8] = {};
-    const uint32_t o = Word(old.Record()), e = Word(current.Record()), t = Word(text),
-                   d = Word(&record), n = sizeof text;
-    const std::pair<const char*, std::vector<uint32_t>> cases[] = {
-        {"GetConditionMenu", {o, 0, 0}}, {"GetActionMenu", {o, 0, 0}}, {"GetExpressionMenu", {o, 0, 0}},
-        {"GetConditionCodeFromMenu", {e, 26000}}, {"GetActionCodeFromMenu", {e, 25000}},
-        {"GetExpressionCodeFromMenu", {e, 27000}}, {"GetConditionInfos", {e, 0}},
-        {"GetActionInfos", {e, 0}}, {"GetExpressionInfos", {e, 0}},
-        {"GetConditionString", {e, 0, t, n}}, {"GetActionString", {e, 0, t, n}},
-        {"GetExpressionString", {e, 0, t, n}}, {"GetConditionTitle", {e, 1, 0, t, n}},
-        {"GetActionTitle", {e, 0, 0, t, n}}, {"GetExpressionTitle", {e, 0, t, n}},
+    const uintptr_t o = Word(old.Record()), e = Word(current.Record()), d = Word(&record), n = 256;
+    const std::pair<const char*, std::vector<uintptr_t>> cases[] = {
+        {"GetConditionMenu", {o, 0, 0}}, {"GetActionMenu", {o, 0, 0}},
+        {"GetExpressionMenu", {o, 0, 0}}, {"GetConditionCodeFromMenu", {e, 26000}},
+        {"GetActionCodeFromMenu", {e, 25000}}, {"GetExpressionCodeFromMenu", {e, 27000}},
+        {"GetConditionInfos", {e, 0}}, {"GetActionInfos", {e, 0}}, {"GetExpressionInfos", {e, 0}},
+        {"GetConditionString", {e, 0, Word(t), n}}, {"GetActionString", {e, 0, Word(t), n}},
+        {"GetExpressionString", {e, 0, Word(t), n}}, {"GetConditionTitle", {e, 1, 0, Word(t), n}},
+        {"GetActionTitle", {e, 0, 0, Word(t), n}}, {"GetExpressionTitle", {e, 0, Word(t), n}},
         {"CreateObject", {o, 0, d}}, {"SelectPopup", {e, 0, 0, 0, d, 0, 0}},
         {"MakeIcon", {e, Word(icon), 0, 0, 0}}, {"EditorDisplay", {e, 0, 0, 0, Word(&rect)}},
         {"GetObjectRect", {e, Word(&rect), 0, d}}, {"ModifyObject", {e, d, 0, 0, 1, Word(size)}},
-        {"GetObjInfos", {e, 0, Word(infos[0]), Word(infos[1]), Word(infos[2]), Word(infos[3]), Word(infos[4])}},
+        {"GetObjInfos", {e, 0, Word(i[0]), Word(i[1]), Word(i[2]), Word(i[3]), Word(i[4])}},
         {"LoadObject", {0, 0, 0, 0}}, {"UnloadObject", {0, 0, 0}}, {"UpdateFileNames", {0, 0, 0, 0}},
         {"PutObject", {0, 0, 0, 0}}, {"RemoveObject", {0, 0, 0, 0}}, {"AppendPopup", {0, 0, 0, 0, 0}},
-        {"RebuildExt", {0, 0, 0, 0, 0, 0}}, {"EndModifyObject", {0, 0, 0}},
-        {"IsTransparent", {0, 0, 0, 0, 0}}, {"UsesFile", {0}}, {"CreateFromFile", {0, 0}},
-        {"EnumElts", {0, 0, 0, 0, 0, 0}},
+        {"RebuildExt", {0, 0, 0, 0, 0, 0}}, {"EndModifyObject", {0, 0, 0}}, {"UsesFile", {0}},
+        {"IsTransparent", {0, 0, 0, 0, 0}}, {"CreateFromFile", {0, 0}}, {"EnumElts", {0, 0, 0, 0, 0, 0}},
     };
     for (const auto& [name, args] : cases) {
+        ASSERT_NE(Export(name), nullptr) << name;
+#if defined(__i386__)
         const auto count = static_cast<int32_t>(args.size());
         EXPECT_EQ(ArgumentBytesPopped(Export(name), args.data(), count), 4 * count) << name;
-    }
 #endif
+    }
 }
 
 // The menus are copies of the module's menu resources, given only to a host of 1.05 or later.
 TEST(DesignerExports, MenusCodesAndDescriptors) {
-    const DesignerApi& d = Designer();
-    const std::pair<void*(CIPHREL_STDCALL*)(void*, int32_t, int32_t), int> menus[] = {
-        {d.GetActionMenu, 20000}, {d.GetConditionMenu, 20001}, {d.GetExpressionMenu, 20002}};
+        const std::pair<void*(CIPHREL_STDCALL*)(void*, int32_t, int32_t), int> menus[] = {
+        {EXPORT(GetActionMenu), 20000}, {EXPORT(GetConditionMenu), 20001}, {EXPORT(GetExpressionMenu), 20002}};
     for (const auto& [get, resource] : menus) {
         std::vector<std::string> expected, copied;
         HMENU loaded = LoadMenuA(Module(), MAKEINTRESOURCEA(resource));
@@ -270,21 +224,20 @@ TEST(DesignerExports, MenusCodesAndDescriptors) {
             EXPECT_EQ(get(old.Record(), 0, 0), nullptr) << resource;
         }
     }
-    EXPECT_EQ(d.GetConditionCodeFromMenu(nullptr, 26070), 7);
-    EXPECT_EQ(static_cast<uint16_t>(d.GetActionCodeFromMenu(nullptr, 26070)), 0xFFFF);
-    EXPECT_EQ(d.GetExpressionCodeFromMenu(nullptr, 27100), 10);
-    const int16_t* decryptFile = d.GetActionInfos(nullptr, 8);   // from its code word on
+    EXPECT_EQ(EXPORT(GetConditionCodeFromMenu)(nullptr, 26070), 7);
+    EXPECT_EQ(static_cast<uint16_t>(EXPORT(GetActionCodeFromMenu)(nullptr, 26070)), 0xFFFF);
+    EXPECT_EQ(EXPORT(GetExpressionCodeFromMenu)(nullptr, 27100), 10);
+    const int16_t* decryptFile = EXPORT(GetActionInfos)(nullptr, 8);   // from its code word on
     ASSERT_NE(decryptFile, nullptr);
     EXPECT_EQ(std::vector<int16_t>(decryptFile, decryptFile + 7),
               (std::vector<int16_t>{8, 0, 2, 45, 45, 30001, 30005}));
-    EXPECT_EQ(d.GetExpressionInfos(nullptr, 4)[1], 0x0002);
-    EXPECT_EQ(d.GetConditionInfos(nullptr, 8), nullptr);
+    EXPECT_EQ(EXPORT(GetExpressionInfos)(nullptr, 4)[1], 0x0002);
+    EXPECT_EQ(EXPORT(GetConditionInfos)(nullptr, 8), nullptr);
 }
 
 TEST(DesignerExports, DisplayTextsAndTitles) {
-    const DesignerApi& d = Designer();
-    const std::tuple<void(CIPHREL_STDCALL*)(void*, int32_t, char*, int32_t), int32_t, UINT> kinds[] = {
-        {d.GetConditionString, 8, 6000}, {d.GetActionString, 15, 5000}, {d.GetExpressionString, 15, 7000}};
+        const std::tuple<void(CIPHREL_STDCALL*)(void*, int32_t, char*, int32_t), int32_t, UINT> kinds[] = {
+        {EXPORT(GetConditionString), 8, 6000}, {EXPORT(GetActionString), 15, 5000}, {EXPORT(GetExpressionString), 15, 7000}};
     Editor editor, old(Version104);
     for (const auto& [get, count, base] : kinds) {
         for (int32_t code = 0; code < count; ++code) {
@@ -299,13 +252,13 @@ TEST(DesignerExports, DisplayTextsAndTitles) {
     }
     char text[256];
     std::memset(text, '#', sizeof text);
-    d.GetActionString(editor.Record(), 7, text, 5);
+    EXPORT(GetActionString)(editor.Record(), 7, text, 5);
     EXPECT_EQ(std::string(text, 6), std::string("Encr\0#", 6));
-    d.GetConditionTitle(nullptr, 2, 0, text, sizeof text);
+    EXPORT(GetConditionTitle)(nullptr, 2, 0, text, sizeof text);
     EXPECT_STREQ(text, "Enter the Character");
-    d.GetActionTitle(nullptr, 7, 1, text, sizeof text);
+    EXPORT(GetActionTitle)(nullptr, 7, 1, text, sizeof text);
     EXPECT_STREQ(text, "Enter the File");
-    d.GetExpressionTitle(nullptr, 4, text, sizeof text);     // the expression's menu text
+    EXPORT(GetExpressionTitle)(nullptr, 4, text, sizeof text);     // the expression's menu text
     EXPECT_STREQ(text, "Convert an Integer Back to a Float");
 }
 
@@ -318,13 +271,9 @@ TEST(SetupDialog, NewObjectOpensWithItsValuesAndKeepsThemEvenOnCancel) {
             CheckDlgButton(dialog, 9009, BST_CHECKED);
             Click(dialog, ok ? IDOK : IDCANCEL);
         });
-        EXPECT_EQ(Designer().CreateObject(editor.Record(), 0, &record), ok ? 0 : -1);
+        EXPECT_EQ(EXPORT(CreateObject)(editor.Record(), 0, &record), ok ? 0 : -1);
         ASSERT_EQ(driver.shown, 1);
-        EXPECT_EQ(driver.caption, "Ciphrel Encryption Object");
-        EXPECT_TRUE(driver.picture);
-        EXPECT_TRUE(driver.controlCodes && !driver.noPadding);
-        EXPECT_EQ(driver.characters, "");
-        EXPECT_EQ(driver.codes, "10 12 13 ");
+        EXPECT_EQ(driver.view, "Ciphrel Encryption Object|10||10 12 13 |picture");
         EXPECT_EQ(record.flags, ok ? 3 : 1);
         EXPECT_EQ(Codes(record), "10 12 13 ");
         EXPECT_TRUE(record.width == 32 && record.height == 32 && record.hostVersion == 0x0107002Au);
@@ -336,7 +285,7 @@ TEST(SetupDialog, NewObjectOpensWithItsValuesAndKeepsThemEvenOnCancel) {
         const EditData before = record;
         Editor editor(version);
         DialogDriver driver(PressOk);
-        EXPECT_EQ(Designer().CreateObject(editor.Record(), 0, &record), -1);
+        EXPECT_EQ(EXPORT(CreateObject)(editor.Record(), 0, &record), -1);
         EXPECT_EQ(OpenSetup(&record, version), 0);
         EXPECT_EQ(driver.shown, 0);
         EXPECT_EQ(std::memcmp(&record, &before, sizeof record), 0);
@@ -365,10 +314,8 @@ TEST(SetupDialog, ShowsTheRecordAndOkStoresWhatWasEntered) {
             PressOk(dialog);
         });
         EXPECT_EQ(OpenSetup(&record), 4);
-        EXPECT_EQ(driver.controlCodes, (c.flags & 1) != 0);
-        EXPECT_EQ(driver.noPadding, (c.flags & 2) != 0);
-        EXPECT_EQ(driver.characters, "ab");
-        EXPECT_EQ(driver.codes, "255 0 7 ");
+        EXPECT_EQ(driver.view, "Ciphrel Encryption Object|" + std::to_string(c.flags & 1) +
+                                   std::to_string(c.flags >> 1 & 1) + "|ab|255 0 7 |picture");
         EXPECT_EQ(record.flags, c.flags ^ 3) << "both boxes flipped, other bits kept";
         EXPECT_EQ(std::string(record.filterCharacters), c.characters);
         EXPECT_EQ(Codes(record), c.stored);
@@ -396,7 +343,7 @@ TEST(SetupDialog, PresetsAndCancel) {
     Editor editor;
     DialogDriver driver(PressOk);
     for (int32_t command : {0, 2019, 2021, 0x10000 + 2020})
-        EXPECT_EQ(Designer().SelectPopup(editor.Record(), command, 0, 0, &record, 0, 0), 0);
+        EXPECT_EQ(EXPORT(SelectPopup)(editor.Record(), command, 0, 0, &record, 0, 0), 0);
     EXPECT_EQ(driver.shown, 0);
 }
 
@@ -408,7 +355,7 @@ TEST(SetupDialog, HostDialogBoxGetsTheDocumentedArguments) {
     ResetLog(nullptr);
     {
         DialogDriver driver(PressOk);
-        EXPECT_EQ(Designer().SelectPopup(editor.Record(), 2020, 0, 0, &record, 0, 0), 4);
+        EXPECT_EQ(EXPORT(SelectPopup)(editor.Record(), 2020, 0, 0, &record, 0, 0), 4);
     }
     DestroyWindow(parent);
     const std::vector<StubCall> calls = LoggedCalls();
@@ -428,7 +375,7 @@ TEST(EditorObject, IconPictureRectangleAndInformation) {
     uint8_t icon[1024];
     std::memset(icon, 0xEE, sizeof icon);
     Editor editor;
-    EXPECT_EQ(Designer().MakeIcon(editor.Record(), icon, 0, 0, 0), 0);
+    EXPECT_EQ(EXPORT(MakeIcon)(editor.Record(), icon, 0, 0, 0), 0);
     EXPECT_EQ(std::memcmp(icon, bitmap, 616), 0);
     EXPECT_EQ(icon[616], 0xEE);
 
@@ -438,7 +385,7 @@ TEST(EditorObject, IconPictureRectangleAndInformation) {
     for (void* surface : {static_cast<void*>(&editorSurface), static_cast<void*>(nullptr)}) {
         ResetLog(surface);
         ObjectRect rect = {-5, 7, 0, 0};
-        Designer().EditorDisplay(editor.Record(), 0, 0, 0, &rect);
+        EXPORT(EditorDisplay)(editor.Record(), 0, 0, 0, &rect);
         const std::vector<StubCall> calls = LoggedCalls();
         const std::vector<std::pair<int32_t, std::vector<uintptr_t>>> expected = {
             {191, {SurfaceHandle, 0}}, {308, {}}, {340, {4, 4, Word(surface)}},
@@ -458,16 +405,16 @@ TEST(EditorObject, IconPictureRectangleAndInformation) {
     record.width = 32;
     record.height = 24;
     ObjectRect rect = {100, 40, 0, 0};
-    Designer().GetObjectRect(nullptr, &rect, 0, &record);
+    EXPORT(GetObjectRect)(nullptr, &rect, 0, &record);
     EXPECT_TRUE(rect.left == 100 && rect.top == 40 && rect.right == 132 && rect.bottom == 64);
     const uint8_t size[8] = {9, 9, 9, 9, 0x40, 0x01, 0x18, 0x00};    // 320 x 24
-    EXPECT_EQ(Designer().ModifyObject(nullptr, &record, 0, 0, 0, size), 0);
+    EXPECT_EQ(EXPORT(ModifyObject)(nullptr, &record, 0, 0, 0, size), 0);
     EXPECT_EQ(record.width, 320);
 
     char texts[5][255];
-    Designer().GetObjInfos(nullptr, 0, texts[0], texts[1], texts[2], texts[3], texts[4]);
+    EXPORT(GetObjInfos)(nullptr, 0, texts[0], texts[1], texts[2], texts[3], texts[4]);
     EXPECT_STREQ(texts[0], "Ciphrel Encryption Object");
     EXPECT_TRUE(*texts[1] && *texts[2] && !*texts[3]);
     EXPECT_EQ(std::string(texts[4]).rfind("http", 0), 0u);
-    EXPECT_EQ(Designer().UsesFile(1), 0);
+    EXPECT_EQ(EXPORT(UsesFile)(1), 0);
 }
