@@ -1,21 +1,50 @@
-// The filter set and the %XX codec under arbitrary edits and bytes: the set never holds a
-// code twice; the encoder escapes exactly the filtered bytes within 3n + 1 bytes; the
-// decoder stays within n + 1 bytes and follows the escape rules on any text; and while
-// '%' is filtered (or absent) decoding the encoded text gives back every byte.
+// The text codecs under arbitrary input. The code list: ParseCodeList keeps the digit runs
+// of 0 to 255 within maxCount + 1 words, and FormatCodeList reads back alike. The filter:
+// the set never holds a code twice, the encoder escapes exactly the filtered bytes within
+// 3n + 1 bytes, the decoder stays within n + 1 and follows the escape rules on any text,
+// and while '%' is filtered (or absent) decoding the encoded bytes gives every byte back.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
-#include <algorithm>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <utility>
 #include <vector>
 
+#include "designer/edit_data.h"
 #include "engine/filter.h"
 #include "fuzz/fuzz_check.h"
 
+namespace {
+
+void CodeList(uint16_t maxCount, const std::string& text) {
+    std::unique_ptr<uint16_t[]> list(new uint16_t[maxCount + 1u]);
+    ParseCodeList(list.get(), maxCount, text.c_str());
+    std::vector<uint16_t> runs;         // the digit runs, read again from the rules
+    for (size_t i = 0; i < text.size() && runs.size() < maxCount;) {
+        uint32_t value = 0;
+        const size_t start = i;
+        for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
+            value = std::min<uint32_t>(value * 10 + uint32_t(text[i] - '0'), 256);
+        if (i == start) ++i;
+        else if (value < 256) runs.push_back(uint16_t(value));
+    }
+    REQUIRE(std::equal(runs.begin(), runs.end(), list.get()) && list[runs.size()] == CodeListEnd);
+    std::unique_ptr<char[]> formatted(new char[4u * maxCount + 1]);
+    FormatCodeList(formatted.get(), list.get(), maxCount);
+    std::unique_ptr<uint16_t[]> again(new uint16_t[maxCount + 1u]);
+    ParseCodeList(again.get(), maxCount, formatted.get());
+    REQUIRE(std::equal(runs.begin(), runs.end(), again.get()) && again[runs.size()] == CodeListEnd);
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider input(data, size);
+    const uint16_t maxCount = input.ConsumeIntegral<uint8_t>();     // callers pass 25
+    CodeList(maxCount, input.ConsumeRandomLengthString(300).c_str());
+
     FilterSet set{};
     bool controlCodes = false;
     const size_t edits = input.ConsumeIntegralInRange<size_t>(0, 600);
@@ -32,33 +61,33 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const std::vector<uint8_t> bytes = input.ConsumeRemainingBytes<uint8_t>();
     const size_t n = bytes.size();
-    std::unique_ptr<char[]> encoded(new char[3 * n + 1]);     // what callers provide
+    std::unique_ptr<char[]> encoded(new char[3 * n + 1]);       // what callers provide
     FilterBytes(&set, controlCodes, encoded.get(), bytes.data(), n);
     size_t at = 0;
     bool percentLiteral = false;
     for (uint8_t b : bytes) {
-        if (FindFilterCode(&set, controlCodes, b) != FilterAbsent) {
-            REQUIRE(encoded[at] == '%' && encoded[at + 1] == "0123456789ABCDEF"[b / 16] &&
-                    encoded[at + 2] == "0123456789ABCDEF"[b % 16]);
-            at += 3;
-        } else {
+        const char* digits = "0123456789ABCDEF";
+        if (FindFilterCode(&set, controlCodes, b) == FilterAbsent) {
             REQUIRE(uint8_t(encoded[at++]) == b);
             percentLiteral |= b == '%';
+            continue;
         }
+        REQUIRE(encoded[at] == '%' && encoded[at + 1] == digits[b / 16] && encoded[at + 2] == digits[b % 16]);
+        at += 3;
     }
     REQUIRE(encoded[at] == '\0');
     std::unique_ptr<uint8_t[]> decoded(new uint8_t[at + 1]);
     REQUIRE(DefilterBytes(decoded.get(), encoded.get(), at) <= at);
-    if (!percentLiteral) REQUIRE(std::equal(bytes.begin(), bytes.end(), decoded.get()) && decoded[n] == 0);
+    REQUIRE(percentLiteral || (std::equal(bytes.begin(), bytes.end(), decoded.get()) && decoded[n] == 0));
 
-    // The bytes as a text a host would pass: up to the first zero, in a block of its size.
-    const size_t length = strnlen(reinterpret_cast<const char*>(bytes.data()), n);
+    // The bytes as a host's text: up to the first zero byte, in a block of its own size.
+    const size_t length = n ? strnlen(reinterpret_cast<const char*>(bytes.data()), n) : 0;
     std::unique_ptr<char[]> text(new char[length + 1]);
-    std::memcpy(text.get(), bytes.data(), length);
+    std::copy(bytes.begin(), bytes.begin() + long(length), text.get());
     text[length] = '\0';
     std::unique_ptr<uint8_t[]> out(new uint8_t[length + 1]);
     const std::vector<uint8_t> expected = DecodeEscapes(bytes.data(), length);
-    REQUIRE(DefilterBytes(out.get(), text.get(), length) == expected.size() && out[expected.size()] == 0);
-    REQUIRE(std::equal(expected.begin(), expected.end(), out.get()));
+    REQUIRE(DefilterBytes(out.get(), text.get(), length) == expected.size());
+    REQUIRE(std::equal(expected.begin(), expected.end(), out.get()) && out[expected.size()] == 0);
     return 0;
 }
