@@ -1,10 +1,8 @@
-// The routines as a game calls them while memory runs out, each allocation failing in
-// turn, once and for good: every call ends with its fallback, raises only the events it
-// would raise anyway, keeps earlier results readable, changes nothing half way and leaves
-// no block behind. The module's allocator can be reached only in-process.
+// The routines as a game calls them while memory runs out: each ends with its fallback,
+// raises only the events it would raise anyway, keeps earlier results readable, changes
+// nothing half way and leaves no block behind. The allocator is reachable in-process only.
 #if !defined(_WIN32)
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,140 +13,59 @@
 
 namespace {
 
-struct Seen {
-    int32_t condition, errorCode;
-    bool operator==(const Seen&) const = default;
-};
-
-const int64_t FailureModes[] = {1, INT64_MAX};     // one failure, or memory gone for good
-
 std::string KeyName(int i) { return "key " + std::to_string(i); }
 
 class AllocationFaults : public ModuleTest {
 protected:
     void SetUp() override {
         ModuleTest::SetUp();
-        host.onEvent = [this](const HostEvent& e) {
-            raised.push_back({e.condition, int32_t(host.Expression(e.object, Code::ErrorCode))});
-        };
-    }
-    // For 0, 1, 2, ... allocations let through before memory fails: a fresh run with
-    // `keys` keys, `before`, then `operation` with the failure armed, then `check(hit)`.
-    // Ends at the first run with no allocation refused; returns how many failed.
-    int EachFailure(int keys, int64_t failures, const std::function<void()>& before,
-                    const std::function<void()>& operation, const std::function<void(bool)>& check) {
-        for (int64_t successes = 0; successes < 64; ++successes) {
-            if (o != nullptr) host.Destroy(o);
-            host.Free();
-            host.Initialize();
-            o = host.Create(TestHost::NewEditData());
-            for (int i = 0; i < keys; ++i) AddKey(o, KeyName(i));
-            before();
-            raised.clear();
-            host.rehandles.clear();
-            const int64_t live = LiveAllocations();
-            FailAllocationAfter(successes, failures);
-            operation();
-            const bool hit = AllocationsRefused() > 0;
-            FailAllocationAfter(NoAllocationFailure);
-            check(hit);
-            EXPECT_TRUE(!hit || LiveAllocations() == live) << "blocks left behind";
-            EXPECT_EQ(host.Expression(o, Code::ExpressionErrorCode), 0);
-            if (!hit) return int(successes);
-        }
-        ADD_FAILURE() << "still allocating after 64 failures";
-        return -1;
+        RecordErrorCodes();
     }
     int32_t Block(const std::string& key) {
         return int32_t(host.Expression(o, Code::EncryptInteger, {HostParam::Str(key),
                                        HostParam::Int(11), HostParam::Int(22), HostParam::Int(0)}));
     }
-
     RunData* o = nullptr;
-    std::vector<Seen> raised;
 };
 
+// Each allocation of a key action fails in turn, once or for good, in a fresh run.
 TEST_F(AllocationFaults, KeyActionsLeaveTheRingAsItWas) {
     const std::string longText(60, 'L');
-    struct Case { int code, keys; std::string text; int allocations; std::vector<Seen> events; };
+    struct Case { int code, keys; std::string text; int64_t allocations; Codes errors; };
     const Case cases[] = {
-        {Code::AddKey, 0, "fresh", 2, {}},
-        {Code::AddKey, 10, "fresh", 3, {}},             // a full ring grows too
-        {Code::AddKey, 3, longText, 2, {{0, 1}}},
-        {Code::RemoveKey, 12, KeyName(6), 1, {}},
-        {Code::RemoveKey, 3, KeyName(1) + longText, 0, {{0, 1}, {0, 2}}},
+        {Code::AddKey, 0, "fresh", 2, {}},  {Code::AddKey, 10, "fresh", 3, {}},  // full: grows
+        {Code::AddKey, 3, longText, 2, {1}}, {Code::RemoveKey, 12, KeyName(6), 1, {}},
     };
     for (const Case& c : cases) {
-        for (int64_t failures : FailureModes) {
-            SCOPED_TRACE(c.text);
-            const std::string stored = c.text.substr(0, 56);
-            std::vector<int32_t> blocks;
-            EXPECT_EQ(EachFailure(c.keys, failures, [&] {
-                blocks.clear();
+        for (int64_t failures : {int64_t{1}, INT64_MAX}) {
+            for (int64_t successes = 0; successes <= c.allocations; ++successes) {
+                SCOPED_TRACE(c.text + " after " + std::to_string(successes));
+                host.Free();
+                host.Initialize();
+                o = host.Create(TestHost::NewEditData());
+                for (int i = 0; i < c.keys; ++i) AddKey(o, KeyName(i));
+                std::vector<int32_t> blocks;
                 for (int i = 0; i < c.keys; ++i) blocks.push_back(Block(KeyName(i)));
-            }, [&] { TextAction(o, c.code, {c.text}); }, [&](bool hit) {
-                EXPECT_EQ(raised, c.events);
-                EXPECT_EQ(HasKey(o, stored), (c.code == Code::AddKey) != hit);
+                seen.clear();
+                const int64_t live = LiveAllocations();
+                FailAllocationAfter(successes, failures);
+                TextAction(o, c.code, {c.text});
+                const bool hit = AllocationsRefused() > 0;
+                FailAllocationAfter(NoAllocationFailure);
+                EXPECT_EQ(hit, successes < c.allocations);
+                EXPECT_TRUE(!hit || LiveAllocations() == live) << "blocks left behind";
+                EXPECT_EQ(seen, c.errors);
+                EXPECT_EQ(HasKey(o, c.text.substr(0, 56)), (c.code == Code::AddKey) != hit);
                 for (int i = 0; i < c.keys; ++i)
-                    EXPECT_TRUE(KeyName(i) == stored || Block(KeyName(i)) == blocks[size_t(i)]) << i;
-            }), c.allocations);
+                    EXPECT_TRUE(KeyName(i) == c.text || Block(KeyName(i)) == blocks[size_t(i)]) << i;
+            }
         }
     }
-}
-
-TEST_F(AllocationFaults, StringResultsAreEmptyAndKeepTheEarlierOnes) {
-    struct Case { int code; std::vector<HostParam> params; int allocations; };
-    const Case cases[] = {
-        {Code::EncryptString, {HostParam::Str(KeyName(0)), HostParam::Str("a saved game")}, 2},
-        {Code::DecryptString, {HostParam::Str(KeyName(0)), HostParam::Str("%41%42CDEFGH")}, 1},
-        {Code::FilterString, {HostParam::Str("50%")}, 1},
-        {Code::DefilterString, {HostParam::Str("50%25")}, 1},
-        {Code::RandomKey, {HostParam::Int(12)}, 1},
-    };
-    for (const Case& c : cases) {
-        for (int64_t failures : FailureModes) {
-            std::string result;
-            const char *previous = nullptr, *current = nullptr;
-            EXPECT_EQ(EachFailure(1, failures, [&] {
-                host.ExpressionText(o, Code::FilterString, {HostParam::Str("older")});
-                host.ExpressionText(o, Code::FilterString, {HostParam::Str("newer")});
-                previous = o->previousResultBuffer;
-                current = o->resultBuffer;
-            }, [&] { result = host.ExpressionText(o, c.code, c.params); }, [&](bool hit) {
-                EXPECT_EQ(result.empty(), hit);
-                EXPECT_STREQ(o->previousResultBuffer, hit ? "older" : "newer");
-                EXPECT_EQ(o->resultBuffer == current, hit);
-                EXPECT_EQ(previous == o->previousResultBuffer, hit);
-                EXPECT_TRUE(raised.empty());
-            }), c.allocations) << c.code;
-        }
-    }
-}
-
-TEST_F(AllocationFaults, FileActionReportsSixAndLeavesTheFile) {
-    const std::string path = (std::filesystem::path(testing::TempDir()) / "faults.dat").string();
-    for (int32_t percent : {0, 25}) {
-        for (int64_t failures : FailureModes) {
-            EXPECT_EQ(EachFailure(1, failures, [&] {
-                host.Action(o, Code::SetPercentInterval, percent);
-                WriteBytes(path, Bytes(19, 'c'));
-            }, [&] { TextAction(o, Code::EncryptFile, {KeyName(0), path}); }, [&](bool hit) {
-                const std::vector<Seen> done{{Code::FileDone, 0}}, six{{0, 6}};
-                EXPECT_EQ(raised, hit ? six : percent ? std::vector<Seen>() : done);
-                EXPECT_EQ(host.Condition(o, Code::FileBusy), hit ? 0 : percent != 0);
-                EXPECT_TRUE(!hit || ReadBytes(path) == Bytes(19, 'c'));
-                host.Action(o, Code::SetPercentInterval, 0);
-                TextAction(o, Code::EncryptFile, {KeyName(0), path});   // not a second job
-                EXPECT_EQ(raised.back(), (Seen{hit || !percent ? Code::FileDone : 0,
-                                               hit || !percent ? 0 : 8}));
-            }), 1);
-        }
-    }
-    std::filesystem::remove(path);
 }
 
 // Every routine once with no memory at all, after an object whose key ring could not be
-// made: none fails the host, fetches a wrong parameter or keeps a block; the keys stay.
+// made: none fails the host or fetches a wrong parameter; results are empty and earlier
+// ones stay readable; a file job that cannot start reports 6; the keys stay.
 TEST_F(AllocationFaults, EveryRoutineWithoutAnyMemory) {
     const std::string path = (std::filesystem::path(testing::TempDir()) / "sweep.dat").string();
     WriteBytes(path, Bytes(10, 's'));
@@ -165,6 +82,10 @@ TEST_F(AllocationFaults, EveryRoutineWithoutAnyMemory) {
     AddKey(o, KeyName(0));      // the first key makes the ring
     AddKey(o, KeyName(1));
     const int32_t block = Block(KeyName(1));
+    host.ExpressionText(o, Code::FilterString, {HostParam::Str("older")});
+    const char* older = o->resultBuffer;
+    const char* newer = reinterpret_cast<const char*>(
+        host.Expression(o, Code::FilterString, {HostParam::Str("newer")}));
     EditData stored{};
     stored.version = 1;
     void* editor[256] = {};
@@ -180,11 +101,17 @@ TEST_F(AllocationFaults, EveryRoutineWithoutAnyMemory) {
         else
             TextAction(o, code, {code == Code::AddKey ? "another" : KeyName(0), path});
     }
-    for (int code = 0; code < 15; ++code) host.Expression(o, code, params[size_t(code)]);
+    for (int code = 0; code < 15; ++code) {
+        const HostValue result = host.Expression(o, code, params[size_t(code)]);
+        EXPECT_TRUE(!(host.LastHostFlags(o) & ResultIsString) || !*reinterpret_cast<const char*>(result));
+    }
     EXPECT_EQ(host.Module().UpdateEditStructure(editor, &stored), nullptr);
     EXPECT_GE(AllocationsRefused(), 9);
     FailAllocationAfter(NoAllocationFailure);
     EXPECT_EQ(LiveAllocations(), live);
+    EXPECT_TRUE(o->previousResultBuffer == older && o->resultBuffer == newer);
+    EXPECT_STREQ(newer, "newer");
+    EXPECT_EQ(seen, (Codes{6, 6})) << "both file actions, and nothing else";
     EXPECT_EQ(stored.version, 1);
     EXPECT_FALSE(HasKey(o, "another"));
     EXPECT_TRUE(HasKey(o, KeyName(0))) << "removal needs memory, so the key stays";

@@ -368,7 +368,7 @@ TEST(SetupDialog, HostDialogBoxGetsTheDocumentedArguments) {
     EXPECT_TRUE(a[3] != 0 && a[7] != 0);
 }
 
-TEST(EditorObject, IconPictureRectangleAndInformation) {
+TEST(EditorObject, IconPictureAndInformation) {
     HRSRC found = FindResourceA(Module(), MAKEINTRESOURCEA(400), RT_BITMAP);
     ASSERT_EQ(SizeofResource(Module(), found), 616u);
     const auto* bitmap = static_cast<const uint8_t*>(LockResource(LoadResource(Module(), found)));
@@ -401,20 +401,9 @@ TEST(EditorObject, IconPictureRectangleAndInformation) {
         EXPECT_TRUE(!surface || Word(calls[1].self) % 8 == 0) << "surface storage alignment";
     }
 
-    EditData record = Record(1, "", "");
-    record.width = 32;
-    record.height = 24;
-    ObjectRect rect = {100, 40, 0, 0};
-    EXPORT(GetObjectRect)(nullptr, &rect, 0, &record);
-    EXPECT_TRUE(rect.left == 100 && rect.top == 40 && rect.right == 132 && rect.bottom == 64);
-    const uint8_t size[8] = {9, 9, 9, 9, 0x40, 0x01, 0x18, 0x00};    // 320 x 24
-    EXPECT_EQ(EXPORT(ModifyObject)(nullptr, &record, 0, 0, 0, size), 0);
-    EXPECT_EQ(record.width, 320);
-
     char texts[5][255];
     EXPORT(GetObjInfos)(nullptr, 0, texts[0], texts[1], texts[2], texts[3], texts[4]);
     EXPECT_STREQ(texts[0], "Ciphrel Encryption Object");
     EXPECT_TRUE(*texts[1] && *texts[2] && !*texts[3]);
     EXPECT_EQ(std::string(texts[4]).rfind("http", 0), 0u);
-    EXPECT_EQ(EXPORT(UsesFile)(1), 0);
 }
