@@ -35,7 +35,8 @@ void CodeList(uint16_t maxCount, const std::string& text) {
     FormatCodeList(formatted.get(), list.get(), maxCount);
     std::unique_ptr<uint16_t[]> again(new uint16_t[maxCount + 1u]);
     ParseCodeList(again.get(), maxCount, formatted.get());
-    REQUIRE(std::equal(runs.begin(), runs.end(), again.get()) && again[runs.size()] == CodeListEnd);
+    REQUIRE(std::equal(runs.begin(), runs.end(), again.get()) &&
+            again[runs.size()] == CodeListEnd);
 }
 
 }  // namespace
@@ -49,7 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bool controlCodes = false;
     const size_t edits = input.ConsumeIntegralInRange<size_t>(0, 600);
     for (size_t i = 0; i < edits && input.remaining_bytes() > 1; ++i) {
-        const uint8_t op = input.ConsumeIntegral<uint8_t>(), code = input.ConsumeIntegral<uint8_t>();
+        const uint8_t op = input.ConsumeIntegral<uint8_t>(),
+                      code = input.ConsumeIntegral<uint8_t>();
         if (op % 4 == 0) AddFilterCode(&set, controlCodes, code);
         if (op % 4 == 1) RemoveFilterCode(&set, controlCodes, code);
         if (op % 4 == 2) controlCodes = !controlCodes;
@@ -72,13 +74,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             percentLiteral |= b == '%';
             continue;
         }
-        REQUIRE(encoded[at] == '%' && encoded[at + 1] == digits[b / 16] && encoded[at + 2] == digits[b % 16]);
+        REQUIRE(encoded[at] == '%' && encoded[at + 1] == digits[b / 16] &&
+                encoded[at + 2] == digits[b % 16]);
         at += 3;
     }
     REQUIRE(encoded[at] == '\0');
     std::unique_ptr<uint8_t[]> decoded(new uint8_t[at + 1]);
     REQUIRE(DefilterBytes(decoded.get(), encoded.get(), at) <= at);
-    REQUIRE(percentLiteral || (std::equal(bytes.begin(), bytes.end(), decoded.get()) && decoded[n] == 0));
+    REQUIRE(percentLiteral ||
+            (std::equal(bytes.begin(), bytes.end(), decoded.get()) && decoded[n] == 0));
 
     // The bytes as a host's text: up to the first zero byte, in a block of its own size.
     const size_t length = n ? strnlen(reinterpret_cast<const char*>(bytes.data()), n) : 0;

@@ -20,6 +20,7 @@ inline std::vector<uint8_t> DecodeEscapes(const uint8_t* text, size_t length) {
     };
     std::vector<uint8_t> out;
     for (size_t i = 0; i < length; i += text[i] == '%' ? 3 : 1)
-        out.push_back(text[i] == '%' ? uint8_t((16 * digit(i + 1) + digit(i + 2)) & 0xFF) : text[i]);
+        out.push_back(text[i] == '%' ? uint8_t((16 * digit(i + 1) + digit(i + 2)) & 0xFF)
+                                     : text[i]);
     return out;
 }

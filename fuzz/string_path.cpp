@@ -37,14 +37,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // Whole blocks, escaped exactly where the filter says, and back again, also straight
     // from the result buffer that the encryption left.
-    const std::string cipher = host.ExpressionText(o, EncryptString, {keyText, HostParam::Str(text)});
+    const std::string cipher =
+            host.ExpressionText(o, EncryptString, {keyText, HostParam::Str(text)});
     std::vector<uint8_t> plain(text.begin(), text.end());
     plain.resize((plain.size() + 7) / 8 * 8, 0);
     EncryptBlocks(&context, plain.data(), plain.size() / 8);
-    REQUIRE(DecodeEscapes(reinterpret_cast<const uint8_t*>(cipher.data()), cipher.size()) == plain);
+    REQUIRE(DecodeEscapes(reinterpret_cast<const uint8_t*>(cipher.data()), cipher.size()) ==
+            plain);
     size_t at = 0;
     for (uint8_t b : plain) {
-        const bool filtered = FindFilterCode(&engine.filterSet, engine.filterControlCodes, b) != FilterAbsent;
+        const bool filtered =
+                FindFilterCode(&engine.filterSet, engine.filterControlCodes, b) != FilterAbsent;
         REQUIRE(filtered == (cipher[at] == '%'));
         at += filtered ? 3 : 1;
     }

@@ -22,8 +22,9 @@ protected:
         RecordErrorCodes();
     }
     int32_t Block(const std::string& key) {
-        return int32_t(host.Expression(o, Code::EncryptInteger, {HostParam::Str(key),
-                                       HostParam::Int(11), HostParam::Int(22), HostParam::Int(0)}));
+        return int32_t(host.Expression(
+                o, Code::EncryptInteger,
+                {HostParam::Str(key), HostParam::Int(11), HostParam::Int(22), HostParam::Int(0)}));
     }
     RunData* o = nullptr;
 };
@@ -57,7 +58,8 @@ TEST_F(AllocationFaults, KeyActionsLeaveTheRingAsItWas) {
                 EXPECT_EQ(seen, c.errors);
                 EXPECT_EQ(HasKey(o, c.text.substr(0, 56)), (c.code == Code::AddKey) != hit);
                 for (int i = 0; i < c.keys; ++i)
-                    EXPECT_TRUE(KeyName(i) == c.text || Block(KeyName(i)) == blocks[size_t(i)]) << i;
+                    EXPECT_TRUE(KeyName(i) == c.text || Block(KeyName(i)) == blocks[size_t(i)])
+                            << i;
             }
         }
     }
@@ -71,10 +73,21 @@ TEST_F(AllocationFaults, EveryRoutineWithoutAnyMemory) {
     WriteBytes(path, Bytes(10, 's'));
     const HostParam key = HostParam::Str(KeyName(1));
     const std::vector<std::vector<HostParam>> params = {
-        {key, HostParam::Int(1), HostParam::Int(2), HostParam::Int(0)}, {HostParam::Float(1.5f)},
-        {key, HostParam::Str("text")}, {key, HostParam::Int(1), HostParam::Int(2), HostParam::Int(2)},
-        {HostParam::Int(7)}, {key, HostParam::Str("%00text")}, {HostParam::Str("%text")},
-        {HostParam::Str("%25text")}, {}, {}, {HostParam::Int(80)}, {}, {}, {}, {},
+            {key, HostParam::Int(1), HostParam::Int(2), HostParam::Int(0)},
+            {HostParam::Float(1.5f)},
+            {key, HostParam::Str("text")},
+            {key, HostParam::Int(1), HostParam::Int(2), HostParam::Int(2)},
+            {HostParam::Int(7)},
+            {key, HostParam::Str("%00text")},
+            {HostParam::Str("%text")},
+            {HostParam::Str("%25text")},
+            {},
+            {},
+            {HostParam::Int(80)},
+            {},
+            {},
+            {},
+            {},
     };
     FailAllocationAfter(0, INT64_MAX);
     o = host.Create(TestHost::NewEditData());
@@ -103,7 +116,8 @@ TEST_F(AllocationFaults, EveryRoutineWithoutAnyMemory) {
     }
     for (int code = 0; code < 15; ++code) {
         const HostValue result = host.Expression(o, code, params[size_t(code)]);
-        EXPECT_TRUE(!(host.LastHostFlags(o) & ResultIsString) || !*reinterpret_cast<const char*>(result));
+        EXPECT_TRUE(!(host.LastHostFlags(o) & ResultIsString) ||
+                    !*reinterpret_cast<const char*>(result));
     }
     EXPECT_EQ(host.Module().UpdateEditStructure(editor, &stored), nullptr);
     EXPECT_GE(AllocationsRefused(), 9);

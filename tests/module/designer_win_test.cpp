@@ -27,7 +27,8 @@ FARPROC Export(const char* name) { return GetProcAddress(Module(), name); }
 template <typename F> F Stub(const char* name) {
     Module();
     HMODULE stub = GetModuleHandleA("cncs232.dll");
-    return stub ? reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(stub, name))) : nullptr;
+    return stub ? reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(stub, name)))
+                : nullptr;
 }
 void ResetLog(void* editorSurface) { Stub<StubResetFunction>("StubReset")(editorSurface); }
 std::vector<StubCall> LoggedCalls() {
@@ -110,15 +111,18 @@ struct DialogDriver {
     }
     static VOID CALLBACK Run(HWND dialog, UINT, UINT_PTR timer, DWORD) {
         KillTimer(dialog, timer);
-        current->view = Text(dialog, 0) + "|" + char('0' + IsDlgButtonChecked(dialog, 9008)) +
-                        char('0' + IsDlgButtonChecked(dialog, 9009)) + "|" + Text(dialog, 9002) +
-                        "|" + Text(dialog, 9003) + "|" +
-                        (SendDlgItemMessageA(dialog, 9001, STM_GETIMAGE, IMAGE_BITMAP, 0) ? "picture" : "");
+        current->view =
+                Text(dialog, 0) + "|" + char('0' + IsDlgButtonChecked(dialog, 9008)) +
+                char('0' + IsDlgButtonChecked(dialog, 9009)) + "|" + Text(dialog, 9002) + "|" +
+                Text(dialog, 9003) + "|" +
+                (SendDlgItemMessageA(dialog, 9001, STM_GETIMAGE, IMAGE_BITMAP, 0) ? "picture"
+                                                                                  : "");
         current->script(dialog);
     }
     static std::string Text(HWND dialog, int id) {
         char text[256] = {};
-        id ? GetDlgItemTextA(dialog, id, text, sizeof text) : GetWindowTextA(dialog, text, sizeof text);
+        id ? GetDlgItemTextA(dialog, id, text, sizeof text)
+           : GetWindowTextA(dialog, text, sizeof text);
         return text;
     }
     static inline DialogDriver* current = nullptr;
@@ -179,21 +183,40 @@ TEST(DesignerExports, EachResolvesByNameAndRemovesItsArguments) {
     const uint8_t size[8] = {};
     const uintptr_t o = Word(old.Record()), e = Word(current.Record()), d = Word(&record), n = 256;
     const std::pair<const char*, std::vector<uintptr_t>> cases[] = {
-        {"GetConditionMenu", {o, 0, 0}}, {"GetActionMenu", {o, 0, 0}},
-        {"GetExpressionMenu", {o, 0, 0}}, {"GetConditionCodeFromMenu", {e, 26000}},
-        {"GetActionCodeFromMenu", {e, 25000}}, {"GetExpressionCodeFromMenu", {e, 27000}},
-        {"GetConditionInfos", {e, 0}}, {"GetActionInfos", {e, 0}}, {"GetExpressionInfos", {e, 0}},
-        {"GetConditionString", {e, 0, Word(t), n}}, {"GetActionString", {e, 0, Word(t), n}},
-        {"GetExpressionString", {e, 0, Word(t), n}}, {"GetConditionTitle", {e, 1, 0, Word(t), n}},
-        {"GetActionTitle", {e, 0, 0, Word(t), n}}, {"GetExpressionTitle", {e, 0, Word(t), n}},
-        {"CreateObject", {o, 0, d}}, {"SelectPopup", {e, 0, 0, 0, d, 0, 0}},
-        {"MakeIcon", {e, Word(icon), 0, 0, 0}}, {"EditorDisplay", {e, 0, 0, 0, Word(&rect)}},
-        {"GetObjectRect", {e, Word(&rect), 0, d}}, {"ModifyObject", {e, d, 0, 0, 1, Word(size)}},
-        {"GetObjInfos", {e, 0, Word(i[0]), Word(i[1]), Word(i[2]), Word(i[3]), Word(i[4])}},
-        {"LoadObject", {0, 0, 0, 0}}, {"UnloadObject", {0, 0, 0}}, {"UpdateFileNames", {0, 0, 0, 0}},
-        {"PutObject", {0, 0, 0, 0}}, {"RemoveObject", {0, 0, 0, 0}}, {"AppendPopup", {0, 0, 0, 0, 0}},
-        {"RebuildExt", {0, 0, 0, 0, 0, 0}}, {"EndModifyObject", {0, 0, 0}}, {"UsesFile", {0}},
-        {"IsTransparent", {0, 0, 0, 0, 0}}, {"CreateFromFile", {0, 0}}, {"EnumElts", {0, 0, 0, 0, 0, 0}},
+            {"GetConditionMenu", {o, 0, 0}},
+            {"GetActionMenu", {o, 0, 0}},
+            {"GetExpressionMenu", {o, 0, 0}},
+            {"GetConditionCodeFromMenu", {e, 26000}},
+            {"GetActionCodeFromMenu", {e, 25000}},
+            {"GetExpressionCodeFromMenu", {e, 27000}},
+            {"GetConditionInfos", {e, 0}},
+            {"GetActionInfos", {e, 0}},
+            {"GetExpressionInfos", {e, 0}},
+            {"GetConditionString", {e, 0, Word(t), n}},
+            {"GetActionString", {e, 0, Word(t), n}},
+            {"GetExpressionString", {e, 0, Word(t), n}},
+            {"GetConditionTitle", {e, 1, 0, Word(t), n}},
+            {"GetActionTitle", {e, 0, 0, Word(t), n}},
+            {"GetExpressionTitle", {e, 0, Word(t), n}},
+            {"CreateObject", {o, 0, d}},
+            {"SelectPopup", {e, 0, 0, 0, d, 0, 0}},
+            {"MakeIcon", {e, Word(icon), 0, 0, 0}},
+            {"EditorDisplay", {e, 0, 0, 0, Word(&rect)}},
+            {"GetObjectRect", {e, Word(&rect), 0, d}},
+            {"ModifyObject", {e, d, 0, 0, 1, Word(size)}},
+            {"GetObjInfos", {e, 0, Word(i[0]), Word(i[1]), Word(i[2]), Word(i[3]), Word(i[4])}},
+            {"LoadObject", {0, 0, 0, 0}},
+            {"UnloadObject", {0, 0, 0}},
+            {"UpdateFileNames", {0, 0, 0, 0}},
+            {"PutObject", {0, 0, 0, 0}},
+            {"RemoveObject", {0, 0, 0, 0}},
+            {"AppendPopup", {0, 0, 0, 0, 0}},
+            {"RebuildExt", {0, 0, 0, 0, 0, 0}},
+            {"EndModifyObject", {0, 0, 0}},
+            {"UsesFile", {0}},
+            {"IsTransparent", {0, 0, 0, 0, 0}},
+            {"CreateFromFile", {0, 0}},
+            {"EnumElts", {0, 0, 0, 0, 0, 0}},
     };
     for (const auto& [name, args] : cases) {
         ASSERT_NE(Export(name), nullptr) << name;
@@ -206,8 +229,10 @@ TEST(DesignerExports, EachResolvesByNameAndRemovesItsArguments) {
 
 // The menus are copies of the module's menu resources, given only to a host of 1.05 or later.
 TEST(DesignerExports, MenusCodesAndDescriptors) {
-        const std::pair<void*(CIPHREL_STDCALL*)(void*, int32_t, int32_t), int> menus[] = {
-        {EXPORT(GetActionMenu), 20000}, {EXPORT(GetConditionMenu), 20001}, {EXPORT(GetExpressionMenu), 20002}};
+    const std::pair<void*(CIPHREL_STDCALL*)(void*, int32_t, int32_t), int> menus[] = {
+            {EXPORT(GetActionMenu), 20000},
+            {EXPORT(GetConditionMenu), 20001},
+            {EXPORT(GetExpressionMenu), 20002}};
     for (const auto& [get, resource] : menus) {
         std::vector<std::string> expected, copied;
         HMENU loaded = LoadMenuA(Module(), MAKEINTRESOURCEA(resource));
@@ -236,8 +261,10 @@ TEST(DesignerExports, MenusCodesAndDescriptors) {
 }
 
 TEST(DesignerExports, DisplayTextsAndTitles) {
-        const std::tuple<void(CIPHREL_STDCALL*)(void*, int32_t, char*, int32_t), int32_t, UINT> kinds[] = {
-        {EXPORT(GetConditionString), 8, 6000}, {EXPORT(GetActionString), 15, 5000}, {EXPORT(GetExpressionString), 15, 7000}};
+    const std::tuple<void(CIPHREL_STDCALL*)(void*, int32_t, char*, int32_t), int32_t, UINT>
+            kinds[] = {{EXPORT(GetConditionString), 8, 6000},
+                       {EXPORT(GetActionString), 15, 5000},
+                       {EXPORT(GetExpressionString), 15, 7000}};
     Editor editor, old(Version104);
     for (const auto& [get, count, base] : kinds) {
         for (int32_t code = 0; code < count; ++code) {
@@ -276,8 +303,10 @@ TEST(SetupDialog, NewObjectOpensWithItsValuesAndKeepsThemEvenOnCancel) {
         EXPECT_EQ(driver.view, "Ciphrel Encryption Object|10||10 12 13 |picture");
         EXPECT_EQ(record.flags, ok ? 3 : 1);
         EXPECT_EQ(Codes(record), "10 12 13 ");
-        EXPECT_TRUE(record.width == 32 && record.height == 32 && record.hostVersion == 0x0107002Au);
-        EXPECT_EQ(std::memcmp(&record, &before, 8), 0) << "size, header and version are the host's";
+        EXPECT_TRUE(record.width == 32 && record.height == 32 &&
+                    record.hostVersion == 0x0107002Au);
+        EXPECT_EQ(std::memcmp(&record, &before, 8), 0)
+                << "size, header and version are the host's";
     }
     // A host older than 1.05, or one that does not tell, gets no dialog and no change.
     for (HostGetVersionFunction version : {Version104, HostGetVersionFunction{nullptr}}) {
@@ -297,16 +326,18 @@ TEST(SetupDialog, ShowsTheRecordAndOkStoresWhatWasEntered) {
     for (int i = 1; i <= 30; ++i) thirty += std::to_string(i) + " ";
     struct Case { uint16_t flags; const char* typed; std::string codes, characters, stored; };
     const Case cases[] = {
-        {3, "a b", "7, 300, 65", "a b", "7 65 "},
-        {0xFFFE, "zzzzzzzzzzzzzzzzzzzzzzzzzzzzzz", thirty, std::string(24, 'z'), thirty.substr(0, 66)},
-        // Only the first 99 characters of the codes box are read: "1234" cut to 12.
-        {1, "", std::string(97, ' ') + "1234", "", "12 "},
-        {0, " ", std::string(99, ' ') + "5", " ", ""},
+            {3, "a b", "7, 300, 65", "a b", "7 65 "},
+            {0xFFFE, "zzzzzzzzzzzzzzzzzzzzzzzzzzzzzz", thirty, std::string(24, 'z'),
+             thirty.substr(0, 66)},
+            // Only the first 99 characters of the codes box are read: "1234" cut to 12.
+            {1, "", std::string(97, ' ') + "1234", "", "12 "},
+            {0, " ", std::string(99, ' ') + "5", " ", ""},
     };
     for (const Case& c : cases) {
         EditData record = Record(c.flags, "ab", "255 0 7");
         DialogDriver driver([&c](HWND dialog) {
-            for (int box : {9008, 9009}) CheckDlgButton(dialog, box, !IsDlgButtonChecked(dialog, box));
+            for (int box : {9008, 9009})
+                CheckDlgButton(dialog, box, !IsDlgButtonChecked(dialog, box));
             SetDlgItemTextA(dialog, 9002, "");
             for (const char* k = c.typed; *k; ++k)
                 SendMessageA(GetDlgItem(dialog, 9002), WM_CHAR, static_cast<unsigned char>(*k), 0);
@@ -363,7 +394,8 @@ TEST(SetupDialog, HostDialogBoxGetsTheDocumentedArguments) {
     EXPECT_EQ(calls[0].ordinal, 12);
     ASSERT_EQ(calls[0].argCount, 8);
     const uintptr_t* a = calls[0].args;
-    EXPECT_EQ(std::vector<uintptr_t>(a, a + 3), (std::vector<uintptr_t>{Word(Module()), 20003, Word(parent)}));
+    EXPECT_EQ(std::vector<uintptr_t>(a, a + 3),
+              (std::vector<uintptr_t>{Word(Module()), 20003, Word(parent)}));
     EXPECT_EQ(std::vector<uintptr_t>(a + 4, a + 7), (std::vector<uintptr_t>{0, 0, 3}));
     EXPECT_TRUE(a[3] != 0 && a[7] != 0);
 }

@@ -123,7 +123,8 @@ TEST_F(Lifecycle, UpdateEditStructureUpgradesVersionOneWithinTheRecord) {
                 EXPECT_EQ(result.hostVersion, getVersion ? 0x01050007u : 0u);
                 for (int i = 2; i < 96; ++i) {
                     if (i == 6 || i == 7) continue;     // the version
-                    ASSERT_EQ(upgraded[i], i < size[1] ? stored[size_t(i)] : 0) << size[0] << " " << i;
+                    ASSERT_EQ(upgraded[i], i < size[1] ? stored[size_t(i)] : 0)
+                            << size[0] << " " << i;
                 }
                 FreeHostRecord(upgraded);
             }

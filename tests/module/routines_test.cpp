@@ -127,7 +127,9 @@ TEST_F(Routines, StringsNestDecryptUnderAnyFilterAndMissingKeysHandTheTextBack) 
         EXPECT_EQ(uint32_t(host.Expression(o, Code::ConvertToInteger,
                                            {HostParam{ParamFloat, int32_t(bits), {}}})), bits);
         EXPECT_EQ(host.LastHostFlags(o) & (ResultIsString | ResultIsFloat), 0);
-        EXPECT_EQ(uint32_t(host.Expression(o, Code::ConvertToFloat, {HostParam::Int(int32_t(bits))})), bits);
+        EXPECT_EQ(uint32_t(host.Expression(o, Code::ConvertToFloat,
+                                           {HostParam::Int(int32_t(bits))})),
+                  bits);
         EXPECT_EQ(host.LastHostFlags(o) & (ResultIsString | ResultIsFloat), ResultIsFloat);
     }
 }
@@ -206,7 +208,8 @@ TEST_F(Routines, KeysAreExactTextsCutInTheHostsStringTo56Bytes) {
     seen.clear();
     AddKey(o, std::string(56, 'n') + "xyz");
     EXPECT_EQ(seen, (Codes{1, 3}));
-    for (const HostEvent& e : host.events) EXPECT_TRUE(e.object == o && e.condition == Code::OnError);
+    for (const HostEvent& e : host.events)
+        EXPECT_TRUE(e.object == o && e.condition == Code::OnError);
 }
 
 TEST_F(Routines, RandomKeysHaveTheLengthAskedAndNoZeroByte) {
@@ -217,7 +220,8 @@ TEST_F(Routines, RandomKeysHaveTheLengthAskedAndNoZeroByte) {
         EXPECT_EQ(Read(Code::ExpressionErrorCode), asked > 56 ? 1 : 0) << asked;
     }
     std::string all;
-    for (int i = 0; i < 40; ++i) all += host.ExpressionText(o, Code::RandomKey, {HostParam::Int(56)});
+    for (int i = 0; i < 40; ++i)
+        all += host.ExpressionText(o, Code::RandomKey, {HostParam::Int(56)});
     EXPECT_EQ(all.size(), 40 * 56u) << "no zero byte may end a key early";
     std::sort(all.begin(), all.end());
     EXPECT_GT(std::unique(all.begin(), all.end()) - all.begin(), 200);
@@ -255,7 +259,8 @@ TEST_F(Routines, FileJobOverFramesEndsWithTheDoneEvent) {
     host.Action(o, Code::SetPercentInterval, 25);
     Codes atEvent;
     host.onEvent = [&](const HostEvent&) {
-        atEvent.insert(atEvent.end(), {host.Condition(o, Code::FileBusy), Read(Code::FileProgress)});
+        atEvent.insert(atEvent.end(),
+                       {host.Condition(o, Code::FileBusy), Read(Code::FileProgress)});
         if (atEvent.size() == 2) TextAction(o, Code::DecryptFile, {"key", path});
     };
     RunData* starter = host.Create(TestHost::NewEditData(0, "", {}));
@@ -291,7 +296,8 @@ TEST_F(Routines, FileActionsReportTheirErrors) {
     AddKey(o, std::string(56, 'k'));
     host.Action(o, Code::SetPercentInterval, 10);
     TextAction(o, Code::EncryptFile, {"no such key", path});
-    for (const std::string& bad : {testing::TempDir() + "missing.bin", testing::TempDir(), std::string()})
+    for (const std::string& bad :
+         {testing::TempDir() + "missing.bin", testing::TempDir(), std::string()})
         TextAction(o, Code::DecryptFile, {"key", bad});
     EXPECT_EQ(seen, (Codes{2, 6, 6, 6}));
     EXPECT_TRUE(host.rehandles.empty());

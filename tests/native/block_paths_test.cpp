@@ -61,12 +61,14 @@ TEST(BlockPaths, EveryPathThisProcessorRunsGivesTheReferenceBytes) {
                 const size_t start = 16 + count % 8;
                 Bytes buffer = Random(random, start + 8 * count + 16);
                 for (bool encrypt : {true, false}) {
-                    SCOPED_TRACE(std::string(BlockPathName(path)) + (encrypt ? " encrypt " : " decrypt ") +
-                                 std::to_string(count) + " blocks");
+                    SCOPED_TRACE(std::string(BlockPathName(path)) +
+                                 (encrypt ? " encrypt " : " decrypt ") + std::to_string(count) +
+                                 " blocks");
                     Bytes expected = buffer;
                     (encrypt ? EncryptBlocksReference : DecryptBlocksReference)(
                         &context, expected.data() + start, count);
-                    (encrypt ? EncryptBlocks : DecryptBlocks)(&context, buffer.data() + start, count);
+                    (encrypt ? EncryptBlocks : DecryptBlocks)(&context, buffer.data() + start,
+                                                              count);
                     ASSERT_TRUE(buffer == expected);
                 }
             }

@@ -23,7 +23,8 @@ bool Same(const BlowfishContext& a, const BlowfishContext& b) {
 }
 
 uint32_t Word(const Bytes& b, size_t at) {
-    return uint32_t(b[at]) << 24 | uint32_t(b[at + 1]) << 16 | uint32_t(b[at + 2]) << 8 | b[at + 3];
+    return uint32_t(b[at]) << 24 | uint32_t(b[at + 1]) << 16 | uint32_t(b[at + 2]) << 8 |
+           b[at + 3];
 }
 
 // The published blocks print each half most significant byte first; buffers hold the

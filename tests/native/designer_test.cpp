@@ -23,7 +23,8 @@ Values Parse(const std::string& text, uint16_t maxCount = MaxFilterCodes) {
 }
 
 TEST(Catalog, EntriesAsTheEventEditorReadsThem) {
-    const CatalogKind kinds[] = {CatalogKind::Condition, CatalogKind::Action, CatalogKind::Expression};
+    const CatalogKind kinds[] = {CatalogKind::Condition, CatalogKind::Action,
+                                 CatalogKind::Expression};
     const char* const names[] = {"condition", "action", "expression"};
     std::vector<int16_t> expected[3];
     std::vector<std::vector<std::string>> entries[3];
@@ -39,8 +40,9 @@ TEST(Catalog, EntriesAsTheEventEditorReadsThem) {
     }
     for (size_t k = 0; k < 3; ++k) {
         const Catalog& catalog = GetCatalog(kinds[k]);
-        ASSERT_EQ(std::vector<int16_t>(catalog.words, catalog.words + catalog.wordCount), expected[k])
-            << names[k];
+        ASSERT_EQ(std::vector<int16_t>(catalog.words, catalog.words + catalog.wordCount),
+                  expected[k])
+                << names[k];
         ASSERT_EQ(catalog.entryCount, int32_t(entries[k].size()));
         for (const auto& row : entries[k]) {
             const int16_t code = int16_t(std::stoi(row[3]));
@@ -49,8 +51,9 @@ TEST(Catalog, EntriesAsTheEventEditorReadsThem) {
             EXPECT_EQ(entry[EntryMenuIdWord], std::stoi(row[1]));
             EXPECT_EQ(CodeFromMenuId(catalog, uint16_t(std::stoi(row[1]))), code);
             EXPECT_EQ(EntryTitleId(entry, int32_t(row.size()) - 5), NoTitle);
-            for (size_t other = 0; other < 3; ++other)
-                if (other != k) EXPECT_EQ(CodeFromMenuId(GetCatalog(kinds[other]), uint16_t(std::stoi(row[1]))), NoCode);
+            const uint16_t menuId = uint16_t(std::stoi(row[1]));
+            for (size_t other = (k + 1) % 3; other != k; other = (other + 1) % 3)
+                EXPECT_EQ(CodeFromMenuId(GetCatalog(kinds[other]), menuId), NoCode) << menuId;
         }
         EXPECT_EQ(FindEntry(catalog, int16_t(entries[k].size())), nullptr);
         EXPECT_EQ(CodeFromMenuId(catalog, uint16_t(catalog.menuIdBase + 5)), NoCode);

@@ -51,7 +51,8 @@ protected:
     }
     // Continues until the job ends; bytesDone after each call. The file must not change
     // before the last one, and `between` runs before each call.
-    std::vector<uint32_t> Finish(const std::string& path, const std::function<void(size_t)>& between = {}) {
+    std::vector<uint32_t> Finish(const std::string& path,
+                                 const std::function<void(size_t)>& between = {}) {
         const Bytes before = ReadBytes(path);
         std::vector<uint32_t> done;
         for (int32_t result = JobPending; result == JobPending && done.size() < 100;) {
