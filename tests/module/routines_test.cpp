@@ -307,13 +307,6 @@ TEST_F(Routines, FileActionsReportTheirErrors) {
     TextAction(o, Code::RemoveKey, {"key"});
     EXPECT_EQ(seen, (Codes{2, 6, 6, 6, 1, 8, 9})) << "cut, a second job, a key in use";
     EXPECT_EQ(host.rehandles.size(), 1u);
-    for (int32_t value : {250, -5}) {
-        host.Action(o, Code::SetTimeInterval, value);
-        host.Action(o, Code::SetPercentInterval, value + 1);
-        EXPECT_EQ(Read(Code::FileTimeInterval), value);
-        EXPECT_EQ(Read(Code::FilePercentInterval), value + 1);
-    }
-    host.Action(o, Code::SetTimeInterval, 0);
     host.Action(o, Code::SetPercentInterval, 0);
 }
 

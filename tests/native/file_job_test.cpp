@@ -181,15 +181,6 @@ TEST_F(FileJobTest, StartFailuresLeaveNoJobAndTheFilesAlone) {
         ExpectNoJob();
         EXPECT_EQ(fs::file_size(file), length);
     }
-    // A second job while one is pending leaves the first alone.
-    settings.percentInterval = 50;
-    const std::string path = MakeFile(Bytes(40, 6), "first.bin");
-    ASSERT_EQ(Start(path), JobPending);
-    const FileJob before = job;
-    EXPECT_EQ(StartFileJob(&job, &settings, file.c_str(), nullptr, ModeDecrypt), ErrJobRunning);
-    EXPECT_TRUE(job.stream == before.stream && job.buffer == before.buffer && job.key == &key);
-    EXPECT_EQ(Finish(path).back(), 40u);
-    EXPECT_EQ(ReadBytes(path), Encrypted(Bytes(40, 6)));
 }
 
 // A write that fails, staged by a file size limit of 0 bytes in a child process.
