@@ -213,4 +213,22 @@ TEST_F(FileJobTest, FailedWriteBackGivesSevenAndEndsTheJob) {
     }
 }
 
+// Rewritten by another program while pending, the file gets what the job read at the
+// start over its first bytes and keeps the rest; deleted, it is not brought back.
+TEST_F(FileJobTest, OthersChangesWhilePendingAreKeptBeyondTheJobsBytes) {
+    settings = {1, 0, 25};
+    const std::string path = MakeFile(Bytes(21, 0x33));
+    ASSERT_EQ(Start(path), JobPending);
+    MakeFile(Bytes(30, 0x44));
+    Finish(path);
+    Bytes expected = Encrypted(Bytes(16, 0x33));
+    expected.insert(expected.end(), {0x33, 0x33, 0x33, 0x33, 0x33});
+    expected.resize(30, 0x44);
+    EXPECT_EQ(ReadBytes(path), expected);
+    ASSERT_EQ(Start(path), JobPending);
+    fs::remove(path);
+    while (ContinueFileJob(&job, &settings) == JobPending) {}
+    EXPECT_FALSE(fs::exists(path));
+}
+
 }  // namespace
