@@ -48,6 +48,7 @@ BlowfishContext Tables(std::mt19937& random, bool carryHeavy) {
 // bytes that must stay as they were.
 TEST(BlockPaths, EveryPathThisProcessorRunsGivesTheReferenceBytes) {
     const BlockPath saved = ActiveBlockPath();
+    std::printf("chosen at load: %s\n", BlockPathName(pathAtLoad));
     std::mt19937 random(20240611);
     int tried = 0;
     for (int32_t index = 0; index < BlockPathCount; ++index) {
