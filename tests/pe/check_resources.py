@@ -78,7 +78,8 @@ def main(path):
         for index in range(16 if kind == RT_STRING else 0):
             length = reader.read('H')
             if length:
-                strings[(block - 1) * 16 + index] = data[reader.at:reader.at + 2 * length].decode('utf-16-le')
+                text = data[reader.at:reader.at + 2 * length]
+                strings[(block - 1) * 16 + index] = text.decode('utf-16-le')
             reader.at += 2 * length
     wanted = {int(k): v for k, v in expected['strings'].items()}
     for number in expected['nonEmptyStrings']:
@@ -87,7 +88,8 @@ def main(path):
         errors.append(f'strings differ: {sorted(set(strings.items()) ^ set(wanted.items()))}')
     reader = Reader(found.get((RT_DIALOG, 20003), bytes(18)))
     style, _, count = reader.read('IIH')
-    frame, menu, window_class = list(reader.read('hhhh')), reader.text_or_ordinal(), reader.text_or_ordinal()
+    frame = list(reader.read('hhhh'))
+    menu, window_class = reader.text_or_ordinal(), reader.text_or_ordinal()
     dialog = [style, frame, reader.text(), [reader.read('H'), reader.text()]]
     if [menu, window_class] + dialog != ['', ''] + expected['dialog']:
         errors.append(f'dialog 20003 is {dialog}')
@@ -99,7 +101,8 @@ def main(path):
         c_class, c_text = reader.text_or_ordinal(), reader.text_or_ordinal()
         extra = reader.read('H')
         reader.at += extra
-        controls.append([number, CLASS_ATOMS.get(str(c_class).upper(), c_class), c_text, place, c_style])
+        c_class = CLASS_ATOMS.get(str(c_class).upper(), c_class)
+        controls.append([number, c_class, c_text, place, c_style])
     if controls != expected['controls']:
         errors.append(f'dialog 20003 controls are {controls}')
     pixels = []
