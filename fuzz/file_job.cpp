@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/file_job.h"
@@ -20,15 +21,10 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 namespace fs = std::filesystem;
 
-// Each read returns fakeNow, then moves it on by fakeStep milliseconds.
-long fakeNow = 0;
-long fakeStep = 0;
-long FakeClock() {
-    const long now = fakeNow;
-    fakeNow += fakeStep;
-    return now;
-}
+long fakeNow = 0, fakeStep = 0;     // each reading gives fakeNow, then adds fakeStep
+long FakeClock() { return std::exchange(fakeNow, fakeNow + fakeStep); }
 
+// A folder of its own, removed when the process ends.
 const fs::path& Directory() {
     static const fs::path dir = [] {
         std::string pattern = (fs::temp_directory_path() / "fuzz_file_job.XXXXXX").string();
@@ -40,8 +36,8 @@ const fs::path& Directory() {
 }
 
 void Write(const fs::path& path, const Bytes& content) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc)
-        .write(reinterpret_cast<const char*>(content.data()), long(content.size()));
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(content.data()),
+                                                long(content.size()));
 }
 
 Bytes Read(const fs::path& path) {

@@ -6,13 +6,10 @@
 #include <vector>
 
 // An abort is a crash to libFuzzer: it writes the input out as a finding and stops.
-[[noreturn]] inline void Broken(const char* property, const char* file, int line) {
-    std::fprintf(stderr, "%s:%d: property broken: %s\n", file, line, property);
-    std::abort();
-}
-
 #define REQUIRE(condition) \
-    do { if (!(condition)) Broken(#condition, __FILE__, __LINE__); } while (false)
+    do { if (!(condition)) { \
+        std::fprintf(stderr, "%s:%d: property broken: %s\n", __FILE__, __LINE__, #condition); \
+        std::abort(); } } while (false)
 
 // The escape rules written again, for comparison: each '%' takes the next two characters
 // as digits, c - 48 for '0' to '9' and c - 55 otherwise, the end of the text read as NULs.
@@ -22,13 +19,8 @@ inline std::vector<uint8_t> DecodeEscapes(const uint8_t* text, size_t length) {
         return c >= '0' && c <= '9' ? c - 48 : c - 55;
     };
     std::vector<uint8_t> out;
-    for (size_t i = 0; i < length;) {
-        if (text[i] == '%') {
-            out.push_back(uint8_t((16 * digit(i + 1) + digit(i + 2)) & 0xFF));
-            i += 3;
-        } else {
-            out.push_back(text[i++]);
-        }
-    }
+    for (size_t i = 0; i < length; i += text[i] == '%' ? 3 : 1)
+        out.push_back(text[i] == '%' ? uint8_t((16 * digit(i + 1) + digit(i + 2)) & 0xFF)
+                                     : text[i]);
     return out;
 }

@@ -1,5 +1,5 @@
-// What the engine and tool tests share: byte buffers, temporary folders and files, and an
-// independent Blowfish to check cipher bytes against.
+// What the engine and tool tests share: byte buffers, temporary folders and files, the
+// data files, and an independent Blowfish to check cipher bytes against.
 #pragma once
 #define OPENSSL_SUPPRESS_DEPRECATED     // the one-block BF_ API is the reference we want
 #include <openssl/blowfish.h>
@@ -10,7 +10,9 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace testfiles {
@@ -45,6 +47,28 @@ inline std::filesystem::path MakeTempDir(const std::string& prefix) {
         (std::filesystem::temp_directory_path() / (prefix + ".XXXXXX")).string();
     return mkdtemp(pattern.data()) != nullptr ? std::filesystem::path(pattern)
                                               : std::filesystem::path();
+}
+
+inline Bytes FromHex(const std::string& hex) {
+    Bytes bytes;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        bytes.push_back(static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+    return bytes;
+}
+
+// The tab-separated rows of data/`name`, without comments and the header line.
+inline std::vector<std::vector<std::string>> DataRows(const std::string& name) {
+    std::ifstream file(std::filesystem::path(__FILE__).parent_path().parent_path() / "data" /
+                       name);
+    std::vector<std::vector<std::string>> rows;
+    bool header = true;
+    for (std::string line; std::getline(file, line);) {
+        if (line.empty() || line[0] == '#' || std::exchange(header, false)) continue;
+        std::stringstream fields(line);
+        rows.emplace_back();
+        for (std::string field; std::getline(fields, field, '\t');) rows.back().push_back(field);
+    }
+    return rows;
 }
 
 // OpenSSL's Blowfish over the whole blocks of `data`; a final piece stays as it is. It
