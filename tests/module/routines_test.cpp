@@ -53,7 +53,10 @@ protected:
         return conditions;
     }
     std::string File(const Bytes& content, const char* name = "work.bin") {
-        const std::string path = testing::TempDir() + "routines_" + name;
+        // One file per test: CTest runs the tests side by side in one temporary folder.
+        const std::string path = testing::TempDir() + "routines_" +
+                                 testing::UnitTest::GetInstance()->current_test_info()->name() +
+                                 "_" + name;
         WriteBytes(path, content);
         return path;
     }
