@@ -6,17 +6,7 @@
 #include "cipher/block_words.h"
 
 #if defined(__x86_64__) || defined(__i386__)
-// GCC 12's intrinsic headers fill "undefined" operands with a self-initialised variable,
-// which its uninitialised-use warnings report wherever the intrinsics are inlined.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-#include <immintrin.h>
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
+#include "cipher/x86_intrinsics.h"
 
 // Only these functions use AVX-512, so the module still loads and runs on any x86; the
 // dispatcher calls them only where CPUID and XGETBV allow.

@@ -7,17 +7,7 @@
 
 #if defined(__x86_64__) || defined(__i386__)
 #include "cipher/block_paths.h"
-// GCC 12's intrinsic headers fill "undefined" operands with a self-initialised variable,
-// which its uninitialised-use warnings report wherever the intrinsics are inlined.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-#include <immintrin.h>
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
+#include "cipher/x86_intrinsics.h"
 #define CIPHREL_VECTOR_ESCAPE 1
 #else
 #define CIPHREL_VECTOR_ESCAPE 0
