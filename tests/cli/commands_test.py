@@ -60,8 +60,9 @@ class ToolTest(unittest.TestCase):
         self.dir = self.enterContext(tempfile.TemporaryDirectory())
 
     def run_tool(self, args, stdin=b"", stdout=subprocess.PIPE):
+        # Bounded: a tool that opened a pipe or a device would wait on it for ever.
         return subprocess.run(TOOL + args, input=stdin, cwd=self.dir, stdout=stdout,
-                              stderr=subprocess.PIPE)
+                              stderr=subprocess.PIPE, timeout=60)
 
     def write(self, name, content):
         pathlib.Path(self.dir, name).write_bytes(content)
