@@ -137,12 +137,13 @@ class Keys(ToolTest):
         self.write("k1", b"secret\n"), self.write("k2", b"secret\r\n")
         for same, warning, keys in (
                 (["--key", "secret"], None, [["--key=secret"], ["--key-file", "k1"],
-                                             ["--key-file", "k2"], ["--key-hex", "736563726574".upper()]]),
-                (["--key-hex", long_key[:56].hex()], "the key is",   # the object uses the first 56
-                 [["--key-hex", long_key[:57].hex()], ["--key-hex", long_key.hex()]])):
+                                             ["--key-file", "k2"], ["--key-hex", "736563726574"]]),
+                (["--key-hex", long_key[:56].hex()], "the key is",   # the object uses 56 bytes
+                 [["--key-hex", long_key[:57].hex()], ["--key-hex", long_key.hex().upper()]])):
             expected = self.ok(["encrypt-string"] + same + ["text"])
             for key in keys:
-                self.assertEqual(self.ok(["encrypt-string"] + key + ["text"], warning=warning), expected)
+                self.assertEqual(self.ok(["encrypt-string"] + key + ["text"], warning=warning),
+                                 expected)
         self.ok(["encrypt-string", "--key", "", "text"], warning="the key is empty")
 
     def test_key_mistakes_are_named(self):
