@@ -1,6 +1,6 @@
 # The ciphrel command-line tool, built from the same portable core as the module, and its
-# tests: parity with the module's routines, the commands (natively, and the Windows build
-# under Wine), the server kit, and a large file streamed in little memory.
+# tests: the commands (natively, and the Windows build under Wine), the server kit, and a
+# large file streamed in little memory.
 file(GLOB CLI_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/cli/*.cpp)
 set(CLI_PYTHON /usr/bin/python3)
 set(KNOWN_ANSWERS ${PROJECT_SOURCE_DIR}/data/known_answers.tsv)
@@ -29,13 +29,6 @@ add_executable(ciphrel_cli ${CLI_SOURCES})
 set_target_properties(ciphrel_cli PROPERTIES OUTPUT_NAME ciphrel)
 target_link_libraries(ciphrel_cli PRIVATE ciphrel_core)
 target_compile_definitions(ciphrel_cli PRIVATE CIPHREL_VERSION="${PROJECT_VERSION}")
-
-# The module's routines, in-process through the test host, against the known answers.
-file(GLOB CLI_TESTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/cli/*_test.cpp)
-add_executable(cli_tests ${CLI_TESTS})
-target_link_libraries(cli_tests PRIVATE testhost GTest::gtest_main)
-gtest_discover_tests(cli_tests TEST_PREFIX "cli." DISCOVERY_MODE PRE_TEST
-                     PROPERTIES LABELS cli)
 
 add_test(NAME cli.commands
          COMMAND ${CLI_PYTHON} ${PROJECT_SOURCE_DIR}/tests/cli/commands_test.py
