@@ -101,9 +101,17 @@ class ToolTest(unittest.TestCase):
         return sorted(os.listdir(self.dir))
 
 
+# Under Wine only the platform layer differs from the native tool, and each Wine start is slow
+# (minutes in the guest): there a few rows of each kind stand for all, high bytes included.
+WINE_ROWS = {"string-fox-default", "string-utf8", "string-high-byte-key", "block-published",
+             "file-13-bytes-padded", "file-13-bytes-unpadded"}
+
+
 class KnownAnswers(ToolTest):
     def test_strings_files_and_blocks_give_the_known_answers(self):
-        for row in ANSWERS:
+        rows = [r for r in ANSWERS if not WINE or r["name"] in WINE_ROWS]
+        self.assertEqual(len(rows), len(WINE_ROWS) if WINE else len(ANSWERS))
+        for row in rows:
             key = ["--key-hex", row["key_hex"]]
             empty = "the key is empty" if row["key_hex"] in ("", "-") else None
             if row["kind"] == "string":
