@@ -78,12 +78,14 @@ std::string Codes(const EditData& record) {
 void DescribeMenu(HMENU menu, const std::string& indent, std::vector<std::string>* lines) {
     for (int position = 0; position < GetMenuItemCount(menu); ++position) {
         char text[128] = {};
-        MENUITEMINFOA info{sizeof info, MIIM_FTYPE | MIIM_ID | MIIM_STATE | MIIM_SUBMENU |
-                                                MIIM_STRING};
+        MENUITEMINFOA info{};
+        info.cbSize = sizeof info;
+        info.fMask = MIIM_FTYPE | MIIM_ID | MIIM_STATE | MIIM_SUBMENU | MIIM_STRING;
         info.dwTypeData = text;
         info.cch = sizeof text;
         GetMenuItemInfoA(menu, static_cast<UINT>(position), TRUE, &info);
-        const bool marked = !(info.fType & MFT_SEPARATOR) && info.fState & (MFS_GRAYED | MFS_CHECKED);
+        const bool marked =
+                !(info.fType & MFT_SEPARATOR) && info.fState & (MFS_GRAYED | MFS_CHECKED);
         lines->push_back(indent + std::to_string(info.hSubMenu ? 0 : info.wID) + text +
                          (marked ? " (grayed or checked)" : ""));
         if (info.hSubMenu) DescribeMenu(info.hSubMenu, indent + "  ", lines);
@@ -261,35 +263,26 @@ TEST(DesignerExports, DisplayTextsAndTitles) {
     EXPECT_STREQ(text, "Convert an Integer Back to a Float");
 }
 
-TEST(SetupDialog, NewObjectOpensWithItsValuesAndKeepsThemEvenOnCancel) {
-    for (bool ok : {true, false}) {
-        EditData record = Record(2, "xyz", "1 2");
-        const EditData before = record;
-        Editor editor(Version107Build42);
-        DialogDriver driver([ok](HWND dialog) {
-            CheckDlgButton(dialog, 9009, BST_CHECKED);
-            Click(dialog, ok ? IDOK : IDCANCEL);
-        });
-        EXPECT_EQ(EXPORT(CreateObject)(editor.Record(), 0, &record), ok ? 0 : -1);
-        ASSERT_EQ(driver.shown, 1);
-        EXPECT_EQ(driver.view, "Ciphrel Encryption Object|10||10 12 13 |picture");
-        EXPECT_EQ(record.flags, ok ? 3 : 1);
-        EXPECT_EQ(Codes(record), "10 12 13 ");
-        EXPECT_TRUE(record.width == 32 && record.height == 32 &&
-                    record.hostVersion == 0x0107002Au);
-        EXPECT_EQ(std::memcmp(&record, &before, 8), 0)
-                << "size, header and version are the host's";
-    }
-    // A host older than 1.05, or one that does not tell, gets no dialog and no change.
-    for (HostGetVersionFunction version : {Version104, HostGetVersionFunction{nullptr}}) {
-        EditData record = Record(2, "xyz", "1 2");
-        const EditData before = record;
-        Editor editor(version);
-        DialogDriver driver(PressOk);
-        EXPECT_EQ(EXPORT(CreateObject)(editor.Record(), 0, &record), -1);
-        EXPECT_EQ(OpenSetup(&record, version), 0);
-        EXPECT_EQ(driver.shown, 0);
-        EXPECT_EQ(std::memcmp(&record, &before, sizeof record), 0);
+// A new object's dialog opens on fresh values, kept even on Cancel; an old host gets none.
+TEST(SetupDialog, NewObject) {
+    for (HostGetVersionFunction version : {Version107Build42, Version104, HostGetVersionFunction{}}) {
+        for (bool ok : {true, false}) {
+            EditData record = Record(2, "xyz", "1 2");
+            const EditData before = record;
+            Editor editor(version);
+            DialogDriver driver([ok](HWND dialog) {
+                CheckDlgButton(dialog, 9009, BST_CHECKED);
+                Click(dialog, ok ? IDOK : IDCANCEL);
+            });
+            const bool opens = version == Version107Build42;
+            EXPECT_EQ(EXPORT(CreateObject)(editor.Record(), 0, &record), opens && ok ? 0 : -1);
+            EXPECT_EQ(driver.shown, opens ? 1 : 0);
+            EXPECT_EQ(driver.view, opens ? "Ciphrel Encryption Object|10||10 12 13 |picture" : "");
+            EXPECT_EQ(record.flags, !opens ? 2 : ok ? 3 : 1);
+            EXPECT_EQ(Codes(record), opens ? "10 12 13 " : "1 2 ");
+            EXPECT_EQ(record.hostVersion, opens ? 0x0107002Au : before.hostVersion);
+            EXPECT_EQ(std::memcmp(&record, &before, 8), 0) << "size, header and version";
+        }
     }
 }
 
@@ -325,51 +318,44 @@ TEST(SetupDialog, ShowsTheRecordAndOkStoresWhatWasEntered) {
     }
 }
 
-// A preset fills the two boxes alone; Cancel leaves the record, other commands open nothing.
-TEST(SetupDialog, PresetsAndCancel) {
+// A preset fills the two boxes alone; Cancel leaves the record. The dialog is the host
+// library's, given the module's template and the editor's window.
+TEST(SetupDialog, PresetsCancelAndTheHostsDialogBox) {
+    HWND parent = CreateWindowExA(0, "STATIC", "editor", WS_OVERLAPPED, 0, 0, 10, 10,
+                                  nullptr, nullptr, nullptr, nullptr);
     for (bool ok : {true, false}) {
         EditData record = Record(FlagNoPadding, "old", "1 2 3");
         const EditData before = record;
         bool noPadding = false;
+        Editor editor(Version105, parent);
+        ResetLog(nullptr);
         DialogDriver driver([&](HWND dialog) {
             Click(dialog, 9007);
             noPadding = IsDlgButtonChecked(dialog, 9009) == BST_CHECKED;
             Click(dialog, ok ? IDOK : IDCANCEL);
         });
-        EXPECT_EQ(OpenSetup(&record), ok ? 4 : 0);
+        EXPECT_EQ(EXPORT(SelectPopup)(editor.Record(), 2020, 0, 0, &record, 0, 0), ok ? 4 : 0);
         EXPECT_TRUE(noPadding);
         const std::string stored = std::string(record.filterCharacters) + "|" + Codes(record);
         EXPECT_EQ(stored, ok ? "&=,. ?+|9 10 12 13 " : "old|1 2 3 ");
         EXPECT_EQ(std::memcmp(&record, &before, sizeof record) == 0, !ok);
+        const std::vector<StubCall> calls = LoggedCalls();
+        ASSERT_EQ(calls.size(), 1u);
+        ASSERT_EQ(calls[0].ordinal * 100 + calls[0].argCount, 1208);
+        const uintptr_t* a = calls[0].args;
+        EXPECT_EQ(std::vector<uintptr_t>(a, a + 7),
+                  (std::vector<uintptr_t>{Word(Module()), 20003, Word(parent), a[3], 0, 0, 3}));
+        EXPECT_TRUE(a[3] != 0 && a[7] != 0);
     }
+    DestroyWindow(parent);
+    // Other commands, and a host older than 1.05, open nothing.
     EditData record = Record(1, "", "10");
-    Editor editor;
+    Editor editor, old(Version104);
     DialogDriver driver(PressOk);
     for (int32_t command : {0, 2019, 2021, 0x10000 + 2020})
         EXPECT_EQ(EXPORT(SelectPopup)(editor.Record(), command, 0, 0, &record, 0, 0), 0);
+    EXPECT_EQ(EXPORT(SelectPopup)(old.Record(), 2020, 0, 0, &record, 0, 0), 0);
     EXPECT_EQ(driver.shown, 0);
-}
-
-TEST(SetupDialog, HostDialogBoxGetsTheDocumentedArguments) {
-    HWND parent = CreateWindowExA(0, "STATIC", "editor", WS_OVERLAPPED, 0, 0, 10, 10,
-                                  nullptr, nullptr, nullptr, nullptr);
-    EditData record = Record(1, "", "10");
-    Editor editor(Version105, parent);
-    ResetLog(nullptr);
-    {
-        DialogDriver driver(PressOk);
-        EXPECT_EQ(EXPORT(SelectPopup)(editor.Record(), 2020, 0, 0, &record, 0, 0), 4);
-    }
-    DestroyWindow(parent);
-    const std::vector<StubCall> calls = LoggedCalls();
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].ordinal, 12);
-    ASSERT_EQ(calls[0].argCount, 8);
-    const uintptr_t* a = calls[0].args;
-    EXPECT_EQ(std::vector<uintptr_t>(a, a + 3),
-              (std::vector<uintptr_t>{Word(Module()), 20003, Word(parent)}));
-    EXPECT_EQ(std::vector<uintptr_t>(a + 4, a + 7), (std::vector<uintptr_t>{0, 0, 3}));
-    EXPECT_TRUE(a[3] != 0 && a[7] != 0);
 }
 
 TEST(EditorObject, IconPictureAndInformation) {

@@ -275,25 +275,6 @@ TEST_F(Routines, FileJobOverFramesEndsWithTheDoneEvent) {
     EXPECT_TRUE(seen.empty());
 }
 
-TEST_F(Routines, FileActionsReportTheirErrors) {
-    const std::string path = File(Bytes(24, 3));
-    AddKey(o, std::string(56, 'k'));
-    host.Action(o, Code::SetPercentInterval, 10);
-    TextAction(o, Code::EncryptFile, {"no such key", path});
-    for (const std::string& bad :
-         {testing::TempDir() + "missing.bin", testing::TempDir(), std::string()})
-        TextAction(o, Code::DecryptFile, {"key", bad});
-    EXPECT_EQ(seen, (Codes{2, 6, 6, 6}));
-    EXPECT_TRUE(host.rehandles.empty());
-    EXPECT_EQ(TextAction(o, Code::EncryptFile, {std::string(56, 'k') + "tail", path}),
-              std::string(56, 'k'));
-    TextAction(o, Code::DecryptFile, {"key", File(Bytes(8, 1), "other.bin")});
-    TextAction(o, Code::RemoveKey, {"key"});
-    EXPECT_EQ(seen, (Codes{2, 6, 6, 6, 1, 8, 9})) << "cut, a second job, a key in use";
-    EXPECT_EQ(host.rehandles.size(), 1u);
-    host.Action(o, Code::SetPercentInterval, 0);
-}
-
 #ifdef _WIN32
 // A file another program holds open without sharing writes cannot be worked on; as the
 // owner of the file Wine ignores the read-only attribute, so this is the real lock.

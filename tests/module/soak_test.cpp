@@ -93,7 +93,7 @@ private:
     bool jobEncrypts = false, jobNoPadding = false;
     Bytes jobSource;
     // What each file job wrote, to compare a repeat and to see the opposite job undo it.
-    std::map<std::tuple<uint64_t, std::string, bool, bool>, uint64_t> results;
+    std::map<std::tuple<Bytes, std::string, bool, bool>, Bytes> results;
 };
 
 bool Session::Run(int64_t operations) {
@@ -225,13 +225,6 @@ void Session::Strings() {
     Check(Int(o, Code::ExpressionErrorCode) == expressionError[o], "ExpressionErrorCode(");
 }
 
-// Contents are kept as hashes, so that the session leaves little in the heap's caches.
-uint64_t Hash(const Bytes& bytes) {
-    uint64_t h = 14695981039346656037u ^ bytes.size();
-    for (uint8_t b : bytes) h = (h ^ b) * 1099511628211u;
-    return h;
-}
-
 // The same job on the same content writes what it wrote before, and the opposite job on
 // a result restores its source (padded with zeros when padding was added).
 void Session::JobEnds(RunData* o) {
@@ -243,13 +236,13 @@ void Session::JobEnds(RunData* o) {
     progress = (jobNoPadding ? jobSource.size() : result.size()) >= 8 ? 100 : 0;
     Check(Int(o, Code::FileProgress) == progress, "FileProgress( at the end");
     const auto [repeat, first] = results.emplace(
-            std::tuple{Hash(jobSource), jobKey, jobEncrypts, jobNoPadding}, Hash(result));
-    Check(first || repeat->second == Hash(result), "a job repeats its result");
+            std::tuple{jobSource, jobKey, jobEncrypts, jobNoPadding}, result);
+    Check(first || repeat->second == result, "a job repeats its result");
     Bytes padded = jobSource;
     if (!jobNoPadding) padded.resize((padded.size() + 7) / 8 * 8, 0);
-    const auto opposite = std::tuple{Hash(result), jobKey, !jobEncrypts, jobNoPadding};
-    const auto [undo, fresh] = results.emplace(opposite, Hash(padded));
-    Check(fresh || undo->second == Hash(padded), "the opposite job restores the file");
+    const auto [undo, fresh] =
+            results.emplace(std::tuple{result, jobKey, !jobEncrypts, jobNoPadding}, padded);
+    Check(fresh || undo->second == padded, "the opposite job restores the file");
     contents[jobFile] = result;
 }
 
