@@ -265,7 +265,7 @@ TEST(DesignerExports, DisplayTextsAndTitles) {
 
 // A new object's dialog opens on fresh values, kept even on Cancel; an old host gets none.
 TEST(SetupDialog, NewObject) {
-    for (HostGetVersionFunction version : {Version107Build42, Version104, HostGetVersionFunction{}}) {
+    for (auto version : {Version107Build42, Version104, HostGetVersionFunction{nullptr}}) {
         for (bool ok : {true, false}) {
             EditData record = Record(2, "xyz", "1 2");
             const EditData before = record;
