@@ -109,19 +109,15 @@ struct DialogDriver {
     }
     static VOID CALLBACK Run(HWND dialog, UINT, UINT_PTR timer, DWORD) {
         KillTimer(dialog, timer);
-        current->view =
-                Text(dialog, 0) + "|" + char('0' + IsDlgButtonChecked(dialog, 9008)) +
-                char('0' + IsDlgButtonChecked(dialog, 9009)) + "|" + Text(dialog, 9002) + "|" +
-                Text(dialog, 9003) + "|" +
-                (SendDlgItemMessageA(dialog, 9001, STM_GETIMAGE, IMAGE_BITMAP, 0) ? "picture"
-                                                                                  : "");
+        char title[64] = {}, characters[64] = {}, codes[256] = {};
+        GetWindowTextA(dialog, title, sizeof title);
+        GetDlgItemTextA(dialog, 9002, characters, sizeof characters);
+        GetDlgItemTextA(dialog, 9003, codes, sizeof codes);
+        const bool picture = SendDlgItemMessageA(dialog, 9001, STM_GETIMAGE, IMAGE_BITMAP, 0);
+        current->view = std::string(title) + "|" + char('0' + IsDlgButtonChecked(dialog, 9008)) +
+                        char('0' + IsDlgButtonChecked(dialog, 9009)) + "|" + characters + "|" +
+                        codes + "|" + (picture ? "picture" : "");
         current->script(dialog);
-    }
-    static std::string Text(HWND dialog, int id) {
-        char text[256] = {};
-        id ? GetDlgItemTextA(dialog, id, text, sizeof text)
-           : GetWindowTextA(dialog, text, sizeof text);
-        return text;
     }
     static inline DialogDriver* current = nullptr;
     std::function<void(HWND)> script;
@@ -134,11 +130,6 @@ void Click(HWND dialog, int id) {
     SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), LPARAM(GetDlgItem(dialog, id)));
 }
 void PressOk(HWND dialog) { Click(dialog, IDOK); }
-
-int32_t OpenSetup(EditData* record, HostGetVersionFunction version = Version105) {
-    Editor editor(version);
-    return EXPORT(SelectPopup)(editor.Record(), 2020, 0, 0, record, 0, 0);
-}
 
 #if defined(__i386__)
 // Pushes `count` 32-bit arguments, calls the __stdcall function and returns how many bytes
@@ -309,7 +300,8 @@ TEST(SetupDialog, ShowsTheRecordAndOkStoresWhatWasEntered) {
             SetDlgItemTextA(dialog, 9003, c.codes.c_str());
             PressOk(dialog);
         });
-        EXPECT_EQ(OpenSetup(&record), 4);
+        Editor editor;
+        EXPECT_EQ(EXPORT(SelectPopup)(editor.Record(), 2020, 0, 0, &record, 0, 0), 4);
         EXPECT_EQ(driver.view, "Ciphrel Encryption Object|" + std::to_string(c.flags & 1) +
                                    std::to_string(c.flags >> 1 & 1) + "|ab|255 0 7 |picture");
         EXPECT_EQ(record.flags, c.flags ^ 3) << "both boxes flipped, other bits kept";

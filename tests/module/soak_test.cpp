@@ -71,8 +71,7 @@ private:
         return int32_t(host.Expression(o, code, std::move(params)));
     }
 
-    void Keys(), Strings(), Files(), Frame(), Settings(), Objects();
-    void JobEnds(RunData* o);
+    void Keys(), Strings(), Files(), Frame(), Objects();
 
     std::mt19937_64 random;
     fs::path dir;
@@ -82,18 +81,11 @@ private:
     // The model: what the module must hold.
     std::vector<std::string> keys;
     bool stored[256] = {}, controlCodes = false, noPadding = false;
-    int32_t timeInterval = 0, percentInterval = 0, fileSize = 0, progress = 0;
     std::vector<RunData*> objects;
     std::map<RunData*, int32_t> expressionError;
-    std::vector<fs::path> files;
-    std::vector<Bytes> contents;
-    bool jobActive = false;
-    size_t jobFile = 0;
-    std::string jobKey;
-    bool jobEncrypts = false, jobNoPadding = false;
-    Bytes jobSource;
-    // What each file job wrote, to compare a repeat and to see the opposite job undo it.
-    std::map<std::tuple<Bytes, std::string, bool, bool>, Bytes> results;
+    fs::path file;
+    Bytes content, jobSource;       // jobSource: the file as the pending job found it
+    bool jobActive = false, jobNoPadding = false;
 };
 
 bool Session::Run(int64_t operations) {
@@ -101,26 +93,22 @@ bool Session::Run(int64_t operations) {
     const ClockFunction savedClock = fileJobClock;
     fileJobClock = FakeClock;
 #endif
-    // The filter and the file settings and counters outlive runs: an empty set, settings
-    // off, the counters as the last run left them.
+    // The filter and the file settings outlive runs: an empty set, padding, and a budget
+    // that spreads each file job over frames.
     EmptyFilter();
     RunData* reset = host.Create(TestHost::NewEditData(0, "", {}));
-    for (int code : {Code::Padding, Code::SetTimeInterval, Code::SetPercentInterval})
-        host.Action(reset, code, 0);
     host.Action(reset, Code::RemoveCode, 0);
     host.Action(reset, Code::RemoveCode, '%');
-    fileSize = Int(reset, Code::FileSize);
-    progress = Int(reset, Code::FileProgress);
+    host.Action(reset, Code::SetTimeInterval, 0);
+    host.Action(reset, Code::SetPercentInterval, 30);
     host.Destroy(reset);
     host.onEvent = [this](const HostEvent& e) {
         seen.push_back({e.object, e.condition, Int(e.object, Code::ErrorCode)});
     };
-    for (int i = 0; i < 3; ++i) {
-        files.push_back(dir / ("save" + std::to_string(i) + ".dat"));
-        contents.emplace_back(size_t(Below(600)));
-        for (uint8_t& b : contents.back()) b = uint8_t(random());
-        WriteBytes(files.back().string(), contents.back());
-    }
+    file = dir / "save.dat";
+    content.resize(size_t(Below(600)));
+    for (uint8_t& b : content) b = uint8_t(random());
+    WriteBytes(file.string(), content);
     Objects();
 #if !defined(_WIN32)
     const int64_t engineBase = LiveAllocations() - 1;   // the key ring
@@ -131,8 +119,8 @@ bool Session::Run(int64_t operations) {
         host.rehandles.clear();
         using Operation = void (Session::*)();
         static const Operation Operations[] = {
-                &Session::Keys,  &Session::Keys,     &Session::Strings, &Session::Files,
-                &Session::Frame, &Session::Settings, &Session::Objects};
+                &Session::Keys, &Session::Keys,  &Session::Strings, &Session::Files,
+                &Session::Frame, &Session::Frame, &Session::Objects};
         (this->*Operations[Below(7)])();
         Check(seen == expected, "events differ from the model's");
         events += int64_t(seen.size());
@@ -195,94 +183,34 @@ void Session::Strings() {
     Check(Int(o, Code::ExpressionErrorCode) == expressionError[o], "ExpressionErrorCode(");
 }
 
-// The same job on the same content writes what it wrote before, and the opposite job on
-// a result restores its source (padded with zeros when padding was added).
-void Session::JobEnds(RunData* o) {
-    jobActive = false;
-    ++jobsFinished;
-    expected.push_back({o, Code::FileDone, 0});
-    const Bytes result = ReadBytes(files[jobFile].string());
-    Check(int32_t(result.size()) == fileSize, "FileSize( is the size written");
-    progress = (jobNoPadding ? jobSource.size() : result.size()) >= 8 ? 100 : 0;
-    Check(Int(o, Code::FileProgress) == progress, "FileProgress( at the end");
-    const auto [repeat, first] = results.emplace(
-            std::tuple{jobSource, jobKey, jobEncrypts, jobNoPadding}, result);
-    Check(first || repeat->second == result, "a job repeats its result");
-    Bytes padded = jobSource;
-    if (!jobNoPadding) padded.resize((padded.size() + 7) / 8 * 8, 0);
-    const auto [undo, fresh] =
-            results.emplace(std::tuple{result, jobKey, !jobEncrypts, jobNoPadding}, padded);
-    Check(fresh || undo->second == padded, "the opposite job restores the file");
-    contents[jobFile] = result;
-}
-
+// A job starts only with a known key, a file and no other job pending; the file keeps its
+// content until the last frame, which ends the job with its event.
 void Session::Files() {
     RunData* o = Any();
-    const bool encrypt = Chance(60);
     const std::string key = KeyText(), cut = key.substr(0, MaxKey);
-    const int where = Below(20);
-    const size_t file = size_t(Below(3));
-    const std::string path = where == 0   ? (dir / "missing.dat").string()
-                             : where == 1 ? ""
-                                          : files[file].string();
-    current = std::string(encrypt ? "encrypt" : "decrypt") + " '" + path + "' under '" + key + "'";
+    const std::string path = Chance(10) ? "" : file.string();
+    current = "file job under '" + key + "' on '" + path + "'";
     if (key.size() > MaxKey) Error(o, 1);
-    if (!Has(cut) || jobActive || where <= 1) {
-        Error(o, !Has(cut) ? 2 : jobActive ? 8 : 6);
-        TextAction(o, encrypt ? Code::EncryptFile : Code::DecryptFile, {key, path});
-        Check(host.rehandles.empty(), "no job, no frames asked for");
-        return;
-    }
-    jobActive = true;
-    jobFile = file;
-    jobKey = cut;
-    jobEncrypts = encrypt;
-    jobNoPadding = noPadding;
-    jobSource = contents[file];
-    progress = 0;
-    fileSize = int32_t(noPadding ? jobSource.size() : (jobSource.size() + 7) / 8 * 8);
-    TextAction(o, encrypt ? Code::EncryptFile : Code::DecryptFile, {key, path});
-    const bool budget = timeInterval > 0 || (percentInterval >= 1 && percentInterval <= 99);
-    Check(host.rehandles.size() == (budget ? 1u : 0u), "frames asked for only when pending");
-    if (!budget) return JobEnds(o);
-    Check(ReadBytes(path) == jobSource, "the file waits for the last frame");
+    const bool starts = Has(cut) && !jobActive && !path.empty();
+    if (!starts) Error(o, !Has(cut) ? 2 : jobActive ? 8 : 6);
+    TextAction(o, Chance(50) ? Code::EncryptFile : Code::DecryptFile, {key, path});
+    Check(host.rehandles.size() == (starts ? 1u : 0u), "frames asked for only by a new job");
+    if (starts) jobActive = true, jobSource = content, jobNoPadding = noPadding;
 }
 
 void Session::Frame() {
     RunData* o = Any();
     current = "frame";
     const bool ends = host.Frame(o) == 1;
-    if (!jobActive) return (void)Check(ends, "no job: stop calling");
-    const int32_t now = Int(o, Code::FileProgress);
-    Check(now >= progress && now <= 100 && (ends || now < 100),
-          "FileProgress( grows to 100 at the end");
-    progress = now;
-    if (ends) return JobEnds(o);
-    Check(ReadBytes(files[jobFile].string()) == jobSource, "untouched until the last frame");
-}
-
-void Session::Settings() {
-    RunData* o = Any();
-    const int kind = Below(3);
-    current = "settings " + std::to_string(kind);
-    // Under Windows only budgets too long to trip within a frame make a seed repeat.
-#if defined(_WIN32)
-    static const int32_t Times[] = {0, -5, 600000};
-#else
-    static const int32_t Times[] = {0, -5, 1, 2, 5, 8, 600000};
-#endif
-    static const int32_t Percents[] = {0, 100, 150, -5, 1, 5, 25, 30, 50, 99};
-    if (kind == 0)
-        host.Action(o, Code::SetTimeInterval, timeInterval = Times[Below(int(std::size(Times)))]);
-    if (kind == 1) host.Action(o, Code::SetPercentInterval, percentInterval = Percents[Below(10)]);
-    if (kind == 2) host.Action(o, (noPadding = Chance(50)) ? Code::NoPadding : Code::Padding);
-    Check(host.Condition(o, Code::IsPadding) == !noPadding, "padding condition");
-    Check(host.Condition(o, Code::FileBusy) == jobActive, "busy condition");
-    Check(Int(o, Code::FileTimeInterval) == timeInterval &&
-                  Int(o, Code::FilePercentInterval) == percentInterval,
-          "intervals as set");
-    Check(Int(o, Code::FileSize) == fileSize && Int(o, Code::FileProgress) == progress,
-          "size and progress");
+    Check(ends || jobActive, "no job: stop calling");
+    if (!jobActive) return;
+    content = ReadBytes(file.string());
+    if (!ends) return (void)Check(content == jobSource, "untouched until the last frame");
+    jobActive = false;
+    ++jobsFinished;
+    expected.push_back({o, Code::FileDone, 0});
+    Check(content.size() == (jobNoPadding ? jobSource.size() : (jobSource.size() + 7) / 8 * 8),
+          "padded to whole blocks when padding is on");
 }
 
 // New objects seed the shared filter and set both flags; only the last Free releases the
@@ -304,8 +232,7 @@ void Session::Objects() {
         objects.clear();
         host.Free();
         host.Initialize();
-        for (size_t f = 0; f < files.size(); ++f)
-            Check(ReadBytes(files[f].string()) == contents[f], "an abandoned job writes nothing");
+        Check(ReadBytes(file.string()) == content, "an abandoned job writes nothing");
         released.swap(keys);
         jobActive = false;
     }
