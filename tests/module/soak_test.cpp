@@ -1,6 +1,6 @@
-// A long game session through the host: seeded random operations of every kind, each
-// checked against a model of what the module must hold, and natively the engine's blocks
-// counted after each. CIPHREL_SOAK_SEED picks another run (1 by default);
+// A long game session through the host: seeded random key, string, file-job and object
+// operations, each checked against a model of what the module must hold, and natively the
+// engine's blocks counted after each. CIPHREL_SOAK_SEED picks another run (1 by default);
 // CIPHREL_SOAK_OPERATIONS sets its length (10,000).
 #include <algorithm>
 #include <cstdio>
