@@ -74,7 +74,7 @@ std::string Codes(const EditData& record) {
 }
 
 // One line per item, nested items indented, read with GetMenuItemInfoA (a path the module
-// does not use); an item that is grayed or checked is marked.
+// does not use); separators are reported grayed, so only other items are marked.
 void DescribeMenu(HMENU menu, const std::string& indent, std::vector<std::string>* lines) {
     for (int position = 0; position < GetMenuItemCount(menu); ++position) {
         char text[128] = {};
@@ -84,12 +84,10 @@ void DescribeMenu(HMENU menu, const std::string& indent, std::vector<std::string
         info.dwTypeData = text;
         info.cch = sizeof text;
         GetMenuItemInfoA(menu, static_cast<UINT>(position), TRUE, &info);
-        if (info.fType & MFT_SEPARATOR) {   // the system reports separators as grayed
-            lines->push_back(indent + "separator");
-            continue;
-        }
-        lines->push_back(indent + std::to_string(info.hSubMenu ? 0 : info.wID) + " " + text +
-                         (info.fState & (MFS_GRAYED | MFS_CHECKED) ? " (grayed or checked)" : ""));
+        const bool marked =
+                !(info.fType & MFT_SEPARATOR) && info.fState & (MFS_GRAYED | MFS_CHECKED);
+        lines->push_back(indent + std::to_string(info.hSubMenu ? 0 : info.wID) + text +
+                         (marked ? " (grayed or checked)" : ""));
         if (info.hSubMenu) DescribeMenu(info.hSubMenu, indent + "  ", lines);
     }
 }
@@ -111,19 +109,15 @@ struct DialogDriver {
     }
     static VOID CALLBACK Run(HWND dialog, UINT, UINT_PTR timer, DWORD) {
         KillTimer(dialog, timer);
-        current->view =
-                Text(dialog, 0) + "|" + char('0' + IsDlgButtonChecked(dialog, 9008)) +
-                char('0' + IsDlgButtonChecked(dialog, 9009)) + "|" + Text(dialog, 9002) + "|" +
-                Text(dialog, 9003) + "|" +
-                (SendDlgItemMessageA(dialog, 9001, STM_GETIMAGE, IMAGE_BITMAP, 0) ? "picture"
-                                                                                  : "");
+        char title[64] = {}, characters[64] = {}, codes[256] = {};
+        GetWindowTextA(dialog, title, sizeof title);
+        GetDlgItemTextA(dialog, 9002, characters, sizeof characters);
+        GetDlgItemTextA(dialog, 9003, codes, sizeof codes);
+        const bool picture = SendDlgItemMessageA(dialog, 9001, STM_GETIMAGE, IMAGE_BITMAP, 0);
+        current->view = std::string(title) + "|" + char('0' + IsDlgButtonChecked(dialog, 9008)) +
+                        char('0' + IsDlgButtonChecked(dialog, 9009)) + "|" + characters + "|" +
+                        codes + "|" + (picture ? "picture" : "");
         current->script(dialog);
-    }
-    static std::string Text(HWND dialog, int id) {
-        char text[256] = {};
-        id ? GetDlgItemTextA(dialog, id, text, sizeof text)
-           : GetWindowTextA(dialog, text, sizeof text);
-        return text;
     }
     static inline DialogDriver* current = nullptr;
     std::function<void(HWND)> script;
@@ -136,11 +130,6 @@ void Click(HWND dialog, int id) {
     SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), LPARAM(GetDlgItem(dialog, id)));
 }
 void PressOk(HWND dialog) { Click(dialog, IDOK); }
-
-int32_t OpenSetup(EditData* record, HostGetVersionFunction version = Version105) {
-    Editor editor(version);
-    return EXPORT(SelectPopup)(editor.Record(), 2020, 0, 0, record, 0, 0);
-}
 
 #if defined(__i386__)
 // Pushes `count` 32-bit arguments, calls the __stdcall function and returns how many bytes
@@ -183,39 +172,23 @@ TEST(DesignerExports, EachResolvesByNameAndRemovesItsArguments) {
     const uint8_t size[8] = {};
     const uintptr_t o = Word(old.Record()), e = Word(current.Record()), d = Word(&record), n = 256;
     const std::pair<const char*, std::vector<uintptr_t>> cases[] = {
-            {"GetConditionMenu", {o, 0, 0}},
-            {"GetActionMenu", {o, 0, 0}},
-            {"GetExpressionMenu", {o, 0, 0}},
-            {"GetConditionCodeFromMenu", {e, 26000}},
-            {"GetActionCodeFromMenu", {e, 25000}},
-            {"GetExpressionCodeFromMenu", {e, 27000}},
-            {"GetConditionInfos", {e, 0}},
-            {"GetActionInfos", {e, 0}},
-            {"GetExpressionInfos", {e, 0}},
-            {"GetConditionString", {e, 0, Word(t), n}},
-            {"GetActionString", {e, 0, Word(t), n}},
-            {"GetExpressionString", {e, 0, Word(t), n}},
-            {"GetConditionTitle", {e, 1, 0, Word(t), n}},
-            {"GetActionTitle", {e, 0, 0, Word(t), n}},
-            {"GetExpressionTitle", {e, 0, Word(t), n}},
-            {"CreateObject", {o, 0, d}},
-            {"SelectPopup", {e, 0, 0, 0, d, 0, 0}},
-            {"MakeIcon", {e, Word(icon), 0, 0, 0}},
-            {"EditorDisplay", {e, 0, 0, 0, Word(&rect)}},
-            {"GetObjectRect", {e, Word(&rect), 0, d}},
+            {"GetConditionMenu", {o, 0, 0}}, {"GetActionMenu", {o, 0, 0}},
+            {"GetExpressionMenu", {o, 0, 0}}, {"GetConditionCodeFromMenu", {e, 26000}},
+            {"GetActionCodeFromMenu", {e, 25000}}, {"GetExpressionCodeFromMenu", {e, 27000}},
+            {"GetConditionInfos", {e, 0}}, {"GetActionInfos", {e, 0}},
+            {"GetExpressionInfos", {e, 0}}, {"GetConditionString", {e, 0, Word(t), n}},
+            {"GetActionString", {e, 0, Word(t), n}}, {"GetExpressionString", {e, 0, Word(t), n}},
+            {"GetConditionTitle", {e, 1, 0, Word(t), n}}, {"GetActionTitle", {e, 0, 0, Word(t), n}},
+            {"GetExpressionTitle", {e, 0, Word(t), n}}, {"CreateObject", {o, 0, d}},
+            {"SelectPopup", {e, 0, 0, 0, d, 0, 0}}, {"MakeIcon", {e, Word(icon), 0, 0, 0}},
+            {"EditorDisplay", {e, 0, 0, 0, Word(&rect)}}, {"GetObjectRect", {e, Word(&rect), 0, d}},
             {"ModifyObject", {e, d, 0, 0, 1, Word(size)}},
             {"GetObjInfos", {e, 0, Word(i[0]), Word(i[1]), Word(i[2]), Word(i[3]), Word(i[4])}},
-            {"LoadObject", {0, 0, 0, 0}},
-            {"UnloadObject", {0, 0, 0}},
-            {"UpdateFileNames", {0, 0, 0, 0}},
-            {"PutObject", {0, 0, 0, 0}},
-            {"RemoveObject", {0, 0, 0, 0}},
-            {"AppendPopup", {0, 0, 0, 0, 0}},
-            {"RebuildExt", {0, 0, 0, 0, 0, 0}},
-            {"EndModifyObject", {0, 0, 0}},
-            {"UsesFile", {0}},
-            {"IsTransparent", {0, 0, 0, 0, 0}},
-            {"CreateFromFile", {0, 0}},
+            {"LoadObject", {0, 0, 0, 0}}, {"UnloadObject", {0, 0, 0}},
+            {"UpdateFileNames", {0, 0, 0, 0}}, {"PutObject", {0, 0, 0, 0}},
+            {"RemoveObject", {0, 0, 0, 0}}, {"AppendPopup", {0, 0, 0, 0, 0}},
+            {"RebuildExt", {0, 0, 0, 0, 0, 0}}, {"EndModifyObject", {0, 0, 0}}, {"UsesFile", {0}},
+            {"IsTransparent", {0, 0, 0, 0, 0}}, {"CreateFromFile", {0, 0}},
             {"EnumElts", {0, 0, 0, 0, 0, 0}},
     };
     for (const auto& [name, args] : cases) {
@@ -227,8 +200,9 @@ TEST(DesignerExports, EachResolvesByNameAndRemovesItsArguments) {
     }
 }
 
-// The menus are copies of the module's menu resources, given only to a host of 1.05 or later.
-TEST(DesignerExports, MenusCodesAndDescriptors) {
+// The menus are copies of the module's menu resources, given only to a host of 1.05 or later;
+// their codes and descriptors are checked natively.
+TEST(DesignerExports, Menus) {
     const std::pair<void*(CIPHREL_STDCALL*)(void*, int32_t, int32_t), int> menus[] = {
             {EXPORT(GetActionMenu), 20000},
             {EXPORT(GetConditionMenu), 20001},
@@ -249,15 +223,6 @@ TEST(DesignerExports, MenusCodesAndDescriptors) {
             EXPECT_EQ(get(old.Record(), 0, 0), nullptr) << resource;
         }
     }
-    EXPECT_EQ(EXPORT(GetConditionCodeFromMenu)(nullptr, 26070), 7);
-    EXPECT_EQ(static_cast<uint16_t>(EXPORT(GetActionCodeFromMenu)(nullptr, 26070)), 0xFFFF);
-    EXPECT_EQ(EXPORT(GetExpressionCodeFromMenu)(nullptr, 27100), 10);
-    const int16_t* decryptFile = EXPORT(GetActionInfos)(nullptr, 8);   // from its code word on
-    ASSERT_NE(decryptFile, nullptr);
-    EXPECT_EQ(std::vector<int16_t>(decryptFile, decryptFile + 7),
-              (std::vector<int16_t>{8, 0, 2, 45, 45, 30001, 30005}));
-    EXPECT_EQ(EXPORT(GetExpressionInfos)(nullptr, 4)[1], 0x0002);
-    EXPECT_EQ(EXPORT(GetConditionInfos)(nullptr, 8), nullptr);
 }
 
 TEST(DesignerExports, DisplayTextsAndTitles) {
@@ -289,35 +254,26 @@ TEST(DesignerExports, DisplayTextsAndTitles) {
     EXPECT_STREQ(text, "Convert an Integer Back to a Float");
 }
 
-TEST(SetupDialog, NewObjectOpensWithItsValuesAndKeepsThemEvenOnCancel) {
-    for (bool ok : {true, false}) {
-        EditData record = Record(2, "xyz", "1 2");
-        const EditData before = record;
-        Editor editor(Version107Build42);
-        DialogDriver driver([ok](HWND dialog) {
-            CheckDlgButton(dialog, 9009, BST_CHECKED);
-            Click(dialog, ok ? IDOK : IDCANCEL);
-        });
-        EXPECT_EQ(EXPORT(CreateObject)(editor.Record(), 0, &record), ok ? 0 : -1);
-        ASSERT_EQ(driver.shown, 1);
-        EXPECT_EQ(driver.view, "Ciphrel Encryption Object|10||10 12 13 |picture");
-        EXPECT_EQ(record.flags, ok ? 3 : 1);
-        EXPECT_EQ(Codes(record), "10 12 13 ");
-        EXPECT_TRUE(record.width == 32 && record.height == 32 &&
-                    record.hostVersion == 0x0107002Au);
-        EXPECT_EQ(std::memcmp(&record, &before, 8), 0)
-                << "size, header and version are the host's";
-    }
-    // A host older than 1.05, or one that does not tell, gets no dialog and no change.
-    for (HostGetVersionFunction version : {Version104, HostGetVersionFunction{nullptr}}) {
-        EditData record = Record(2, "xyz", "1 2");
-        const EditData before = record;
-        Editor editor(version);
-        DialogDriver driver(PressOk);
-        EXPECT_EQ(EXPORT(CreateObject)(editor.Record(), 0, &record), -1);
-        EXPECT_EQ(OpenSetup(&record, version), 0);
-        EXPECT_EQ(driver.shown, 0);
-        EXPECT_EQ(std::memcmp(&record, &before, sizeof record), 0);
+// A new object's dialog opens on fresh values, kept even on Cancel; an old host gets none.
+TEST(SetupDialog, NewObject) {
+    for (auto version : {Version107Build42, Version104, HostGetVersionFunction{nullptr}}) {
+        for (bool ok : {true, false}) {
+            EditData record = Record(2, "xyz", "1 2");
+            const EditData before = record;
+            Editor editor(version);
+            DialogDriver driver([ok](HWND dialog) {
+                CheckDlgButton(dialog, 9009, BST_CHECKED);
+                Click(dialog, ok ? IDOK : IDCANCEL);
+            });
+            const bool opens = version == Version107Build42;
+            EXPECT_EQ(EXPORT(CreateObject)(editor.Record(), 0, &record), opens && ok ? 0 : -1);
+            EXPECT_EQ(driver.shown, opens ? 1 : 0);
+            EXPECT_EQ(driver.view, opens ? "Ciphrel Encryption Object|10||10 12 13 |picture" : "");
+            EXPECT_EQ(record.flags, !opens ? 2 : ok ? 3 : 1);
+            EXPECT_EQ(Codes(record), opens ? "10 12 13 " : "1 2 ");
+            EXPECT_EQ(record.hostVersion, opens ? 0x0107002Au : before.hostVersion);
+            EXPECT_EQ(std::memcmp(&record, &before, 8), 0) << "size, header and version";
+        }
     }
 }
 
@@ -344,7 +300,8 @@ TEST(SetupDialog, ShowsTheRecordAndOkStoresWhatWasEntered) {
             SetDlgItemTextA(dialog, 9003, c.codes.c_str());
             PressOk(dialog);
         });
-        EXPECT_EQ(OpenSetup(&record), 4);
+        Editor editor;
+        EXPECT_EQ(EXPORT(SelectPopup)(editor.Record(), 2020, 0, 0, &record, 0, 0), 4);
         EXPECT_EQ(driver.view, "Ciphrel Encryption Object|" + std::to_string(c.flags & 1) +
                                    std::to_string(c.flags >> 1 & 1) + "|ab|255 0 7 |picture");
         EXPECT_EQ(record.flags, c.flags ^ 3) << "both boxes flipped, other bits kept";
@@ -353,51 +310,44 @@ TEST(SetupDialog, ShowsTheRecordAndOkStoresWhatWasEntered) {
     }
 }
 
-// A preset fills the two boxes alone; Cancel leaves the record, other commands open nothing.
-TEST(SetupDialog, PresetsAndCancel) {
+// A preset fills the two boxes alone; Cancel leaves the record. The dialog is the host
+// library's, given the module's template and the editor's window.
+TEST(SetupDialog, PresetsCancelAndTheHostsDialogBox) {
+    HWND parent = CreateWindowExA(0, "STATIC", "editor", WS_OVERLAPPED, 0, 0, 10, 10,
+                                  nullptr, nullptr, nullptr, nullptr);
     for (bool ok : {true, false}) {
         EditData record = Record(FlagNoPadding, "old", "1 2 3");
         const EditData before = record;
         bool noPadding = false;
+        Editor editor(Version105, parent);
+        ResetLog(nullptr);
         DialogDriver driver([&](HWND dialog) {
             Click(dialog, 9007);
             noPadding = IsDlgButtonChecked(dialog, 9009) == BST_CHECKED;
             Click(dialog, ok ? IDOK : IDCANCEL);
         });
-        EXPECT_EQ(OpenSetup(&record), ok ? 4 : 0);
+        EXPECT_EQ(EXPORT(SelectPopup)(editor.Record(), 2020, 0, 0, &record, 0, 0), ok ? 4 : 0);
         EXPECT_TRUE(noPadding);
         const std::string stored = std::string(record.filterCharacters) + "|" + Codes(record);
         EXPECT_EQ(stored, ok ? "&=,. ?+|9 10 12 13 " : "old|1 2 3 ");
         EXPECT_EQ(std::memcmp(&record, &before, sizeof record) == 0, !ok);
+        const std::vector<StubCall> calls = LoggedCalls();
+        ASSERT_EQ(calls.size(), 1u);
+        ASSERT_EQ(calls[0].ordinal * 100 + calls[0].argCount, 1208);
+        const uintptr_t* a = calls[0].args;
+        EXPECT_EQ(std::vector<uintptr_t>(a, a + 7),
+                  (std::vector<uintptr_t>{Word(Module()), 20003, Word(parent), a[3], 0, 0, 3}));
+        EXPECT_TRUE(a[3] != 0 && a[7] != 0);
     }
+    DestroyWindow(parent);
+    // Other commands, and a host older than 1.05, open nothing.
     EditData record = Record(1, "", "10");
-    Editor editor;
+    Editor editor, old(Version104);
     DialogDriver driver(PressOk);
     for (int32_t command : {0, 2019, 2021, 0x10000 + 2020})
         EXPECT_EQ(EXPORT(SelectPopup)(editor.Record(), command, 0, 0, &record, 0, 0), 0);
+    EXPECT_EQ(EXPORT(SelectPopup)(old.Record(), 2020, 0, 0, &record, 0, 0), 0);
     EXPECT_EQ(driver.shown, 0);
-}
-
-TEST(SetupDialog, HostDialogBoxGetsTheDocumentedArguments) {
-    HWND parent = CreateWindowExA(0, "STATIC", "editor", WS_OVERLAPPED, 0, 0, 10, 10,
-                                  nullptr, nullptr, nullptr, nullptr);
-    EditData record = Record(1, "", "10");
-    Editor editor(Version105, parent);
-    ResetLog(nullptr);
-    {
-        DialogDriver driver(PressOk);
-        EXPECT_EQ(EXPORT(SelectPopup)(editor.Record(), 2020, 0, 0, &record, 0, 0), 4);
-    }
-    DestroyWindow(parent);
-    const std::vector<StubCall> calls = LoggedCalls();
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].ordinal, 12);
-    ASSERT_EQ(calls[0].argCount, 8);
-    const uintptr_t* a = calls[0].args;
-    EXPECT_EQ(std::vector<uintptr_t>(a, a + 3),
-              (std::vector<uintptr_t>{Word(Module()), 20003, Word(parent)}));
-    EXPECT_EQ(std::vector<uintptr_t>(a + 4, a + 7), (std::vector<uintptr_t>{0, 0, 3}));
-    EXPECT_TRUE(a[3] != 0 && a[7] != 0);
 }
 
 TEST(EditorObject, IconPictureAndInformation) {

@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -32,29 +31,6 @@ constexpr int EncryptInteger = 0, ConvertToInteger = 1, EncryptString = 2,
 
 using Bytes = std::vector<uint8_t>;
 using Codes = std::vector<int32_t>;
-
-// The rows of data/known_answers.tsv of one kind: name, key, settings, plain, cipher,
-// escaped text, each hex field decoded.
-inline std::vector<std::vector<std::string>> KnownAnswers(const std::string& kind) {
-    std::ifstream file(std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() /
-                       "data" / "known_answers.tsv");
-    std::vector<std::vector<std::string>> rows;
-    for (std::string line; std::getline(file, line);) {
-        if (line.rfind(kind + "\t", 0) != 0) continue;
-        std::stringstream fields(line);
-        std::vector<std::string> row;
-        for (std::string field; std::getline(fields, field, '\t');) {
-            const bool hex = row.size() == 2 || row.size() >= 4;
-            std::string bytes;
-            for (size_t i = 0; hex && field != "-" && i + 1 < field.size(); i += 2)
-                bytes.push_back(char(std::stoi(field.substr(i, 2), nullptr, 16)));
-            row.push_back(hex ? bytes : field);
-        }
-        row.resize(7);
-        rows.emplace_back(row.begin() + 1, row.end());
-    }
-    return rows;
-}
 
 class ModuleTest : public ::testing::Test {
 protected:
