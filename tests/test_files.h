@@ -5,10 +5,8 @@
 #include <openssl/blowfish.h>
 #include <unistd.h>
 
-#include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <random>
 #include <sstream>
 #include <string>
@@ -36,17 +34,14 @@ inline Bytes ReadBytes(const std::filesystem::path& path) {
 }
 
 inline void WriteBytes(const std::filesystem::path& path, const Bytes& content) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc)
-        .write(reinterpret_cast<const char*>(content.data()),
-               static_cast<std::streamsize>(content.size()));
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(content.data()),
+                                                std::streamsize(content.size()));
 }
 
 // A new empty folder under the system's temporary one; empty when none could be made.
 inline std::filesystem::path MakeTempDir(const std::string& prefix) {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / (prefix + ".XXXXXX")).string();
-    return mkdtemp(pattern.data()) != nullptr ? std::filesystem::path(pattern)
-                                              : std::filesystem::path();
+    std::string pattern = (std::filesystem::temp_directory_path() / (prefix + ".XXXXXX"));
+    return mkdtemp(pattern.data()) ? std::filesystem::path(pattern) : std::filesystem::path();
 }
 
 inline Bytes FromHex(const std::string& hex) {
@@ -73,12 +68,10 @@ inline std::vector<std::vector<std::string>> DataRows(const std::string& name) {
 
 // OpenSSL's Blowfish over the whole blocks of `data`; a final piece stays as it is. It
 // reads each half of a block big-endian, the object little-endian: each half is reversed
-// on the way in and out. An empty key expands as the single zero byte of its terminator.
+// on the way in and out.
 inline Bytes ReferenceCrypt(Bytes data, const std::string& key, bool encrypt) {
     BF_KEY schedule;
-    const unsigned char zero = 0;
-    if (key.empty()) BF_set_key(&schedule, 1, &zero);
-    else BF_set_key(&schedule, int(key.size()), reinterpret_cast<const uint8_t*>(key.data()));
+    BF_set_key(&schedule, int(key.size()), reinterpret_cast<const uint8_t*>(key.data()));
     for (size_t at = 0; at + 8 <= data.size(); at += 8) {
         uint8_t block[8];
         for (size_t i = 0; i < 8; ++i) block[i] = data[at + (i & 4) + 3 - (i & 3)];

@@ -10,13 +10,12 @@ import sys
 import pefile
 
 RT_BITMAP, RT_MENU, RT_DIALOG, RT_STRING, RT_VERSION = 2, 4, 5, 6, 16
-MF_GRAYED, MF_DISABLED, MF_CHECKED, MF_POPUP, MF_END = 0x01, 0x02, 0x08, 0x10, 0x80
 CLASS_ATOMS = {'BUTTON': 0x80, 'EDIT': 0x81, 'STATIC': 0x82}
 
 
 class Reader:
-    def __init__(self, data):
-        self.data, self.at = data, 0
+    def __init__(self, data, at=0):
+        self.data, self.at = data, at
 
     def read(self, layout):
         values = struct.unpack_from('<' + layout, self.data, self.at)
@@ -31,10 +30,10 @@ class Reader:
         return value
 
     def text_or_ordinal(self):
-        first = struct.unpack_from('<H', self.data, self.at)[0]
+        first = self.read('H')
         if first in (0, 0xFFFF):
-            self.at += 2
             return '' if first == 0 else self.read('H')
+        self.at -= 2
         return self.text()
 
 
@@ -42,15 +41,14 @@ def menu_items(reader, errors):
     items = []
     while True:
         flags = reader.read('H')
-        if flags & MF_POPUP:
-            text = reader.text()
-            items.append([text, menu_items(reader, errors)])
+        if flags & 0x10:    # a popup
+            items.append([reader.text(), menu_items(reader, errors)])
         else:
             command, text = reader.read('H'), reader.text()
             items.append('separator' if command == 0 and text == '' else [command, text])
-        if flags & (MF_GRAYED | MF_DISABLED | MF_CHECKED):
+        if flags & 0x0B:    # grayed, disabled or checked
             errors.append(f'menu item {items[-1]} is not enabled and unchecked')
-        if flags & MF_END:
+        if flags & 0x80:
             return items
 
 
@@ -67,9 +65,8 @@ def main(path):
                 found[(kind.id, entry.id)] = pe.get_data(language.data.struct.OffsetToData,
                                                          language.data.struct.Size)
     for number, items in expected['menus'].items():
-        reader = Reader(found.get((RT_MENU, int(number)), b'\0\0\0\0\x80\0\0\0'))
-        reader.at = 4 + struct.unpack_from('<H', reader.data, 2)[0]
-        actual = menu_items(reader, errors)
+        data = found.get((RT_MENU, int(number)), b'\0\0\0\0\x80\0\0\0')
+        actual = menu_items(Reader(data, 4 + struct.unpack_from('<H', data, 2)[0]), errors)
         if actual != [['', items]]:
             errors.append(f'menu {number} is {actual}')
     strings = {}
@@ -78,12 +75,11 @@ def main(path):
         for index in range(16 if kind == RT_STRING else 0):
             length = reader.read('H')
             if length:
-                text = data[reader.at:reader.at + 2 * length]
-                strings[(block - 1) * 16 + index] = text.decode('utf-16-le')
+                strings[(block - 1) * 16 + index] = data[reader.at:reader.at + 2 * length]\
+                    .decode('utf-16-le')
             reader.at += 2 * length
     wanted = {int(k): v for k, v in expected['strings'].items()}
-    for number in expected['nonEmptyStrings']:
-        wanted[number] = strings.get(number) or '(not empty)'
+    wanted.update({n: strings.get(n) or '(not empty)' for n in expected['nonEmptyStrings']})
     if strings != wanted:
         errors.append(f'strings differ: {sorted(set(strings.items()) ^ set(wanted.items()))}')
     reader = Reader(found.get((RT_DIALOG, 20003), bytes(18)))
@@ -101,19 +97,17 @@ def main(path):
         c_class, c_text = reader.text_or_ordinal(), reader.text_or_ordinal()
         extra = reader.read('H')
         reader.at += extra
-        c_class = CLASS_ATOMS.get(str(c_class).upper(), c_class)
-        controls.append([number, c_class, c_text, place, c_style])
+        controls.append([number, CLASS_ATOMS.get(str(c_class).upper(), c_class), c_text, place,
+                         c_style])
     if controls != expected['controls']:
         errors.append(f'dialog 20003 controls are {controls}')
-    pixels = []
-    for number in (400, 401):
-        data = found.get((RT_BITMAP, number), b'')
+    bitmaps = [found.get((RT_BITMAP, number), b'') for number in (400, 401)]
+    for number, data in zip((400, 401), bitmaps):
         palette = [list(data[40 + 4 * i:43 + 4 * i][::-1]) for i in range(16)]
         if len(data) != 616 or struct.unpack_from('<IiiHHI', data) != (40, 32, 32, 1, 4, 0) \
                 or palette != expected['palette'] or len(set(data[104:])) < 2:
             errors.append(f'bitmap {number} is not a 32 x 32 picture in the 16 standard colours')
-        pixels.append(data[104:])
-    if pixels[0] == pixels[1]:
+    if bitmaps[0][104:] == bitmaps[1][104:]:
         errors.append('bitmaps 400 and 401 show the same image')
     if found.get((10, 200)) != bytes.fromhex(expected['data200']):
         errors.append('data resource 200 is not as expected')
