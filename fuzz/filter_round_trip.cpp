@@ -50,18 +50,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bool controlCodes = false;
     for (size_t i = input.ConsumeIntegralInRange<size_t>(0, 600);
          i > 0 && input.remaining_bytes() > 1; --i) {
-        const uint8_t op = input.ConsumeIntegral<uint8_t>(), code = input.ConsumeIntegral<uint8_t>();
+        const uint8_t op = input.ConsumeIntegral<uint8_t>();
+        const uint8_t code = input.ConsumeIntegral<uint8_t>();
         if (op % 4 == 0) AddFilterCode(&set, controlCodes, code);
         if (op % 4 == 1) RemoveFilterCode(&set, controlCodes, code);
         if (op % 4 == 2) controlCodes = !controlCodes;
-        if (op % 4 == 3) {      // an object's characters and codes, the list maybe unended
+        if (op % 4 == 3) {      // an object's settings, the code list maybe unended
             const std::string characters = input.ConsumeRandomLengthString(24).c_str();
-            uint16_t codes[26];
+            std::vector<uint16_t> codes(26);
             for (uint16_t& c : codes) c = input.ConsumeIntegral<uint16_t>();
-            SeedFilterSet(&set, controlCodes, characters.c_str(), codes, 26);
-            for (char c : characters) REQUIRE(FindFilterCode(&set, controlCodes, uint8_t(c)) != FilterAbsent);
-            for (int k = 0; k < 26 && codes[k] != CodeListEnd; ++k)
-                REQUIRE(FindFilterCode(&set, controlCodes, uint8_t(codes[k])) != FilterAbsent);
+            const bool empty = set.count == 0;
+            SeedFilterSet(&set, controlCodes, characters.c_str(), codes.data(), 26);
+            // An empty set gets '%' (and the zero byte but for control codes), then each
+            // character and each code up to the end mark.
+            codes.erase(std::find(codes.begin(), codes.end(), CodeListEnd), codes.end());
+            codes.insert(codes.end(), characters.begin(), characters.end());
+            if (empty) codes.push_back('%');
+            if (!controlCodes) codes.push_back(0);
+            for (uint16_t c : codes)
+                REQUIRE(FindFilterCode(&set, controlCodes, c & 0xFF) != FilterAbsent);
         }
     }
     bool seen[256] = {};
@@ -87,10 +94,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     REQUIRE(encoded[at] == '\0');
     std::unique_ptr<uint8_t[]> decoded(new uint8_t[at + 1]);
     REQUIRE(DefilterBytes(decoded.get(), encoded.get(), at) <= at);
-    REQUIRE(percentLiteral || (std::equal(bytes.begin(), bytes.end(), decoded.get()) && decoded[n] == 0));
+    REQUIRE(percentLiteral ||
+            (std::equal(bytes.begin(), bytes.end(), decoded.get()) && decoded[n] == 0));
 
     // The bytes as a host's text: up to the first zero byte, in a block of its own size.
-    const size_t length = std::find(bytes.begin(), bytes.end(), 0) - bytes.begin();
+    const auto length = size_t(std::find(bytes.begin(), bytes.end(), 0) - bytes.begin());
     std::unique_ptr<char[]> textIn(new char[length + 1]);
     std::copy(bytes.begin(), bytes.begin() + long(length), textIn.get());
     textIn[length] = '\0';

@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::string name = input.ConsumeBool()
             ? "key " + std::to_string(input.ConsumeIntegralInRange<int>(0, 24))
             : input.ConsumeRandomLengthString(MaxKeyLength).c_str();
-        const size_t at = std::find(names.begin(), names.end(), name) - names.begin();
+        const auto at = size_t(std::find(names.begin(), names.end(), name) - names.begin());
         const bool present = at < names.size();
         if (op & 0x80) FailAllocationAfter(op & 3, 1 + ((op >> 2) & 7));
         const KeyEntry* entries = ring.entries;

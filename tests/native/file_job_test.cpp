@@ -63,62 +63,47 @@ protected:
     fs::path dir = MakeTempDir("file_job_test");
 };
 
-// Without a budget the job ends within the start: a 1-99 percentage or a time above 0
-// is a budget, nothing else is.
-TEST_F(FileJobTest, WithoutBudgetTheStartDoesItAll) {
-    struct Case { size_t length; FileSettings settings; uint32_t toWrite, toProcess; };
-    const Case cases[] = {
-        {13, {0, 0, 0}, 16, 16}, {13, {1, 0, 0}, 13, 8}, {5, {1, -3, 100}, 5, 0},
-        {5, {0, 0, -5}, 8, 8}, {0, {0, 0, 0}, 0, 0}, {16, {1, 0, 0}, 16, 16},
-    };
-    std::mt19937 random(7);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(&c - cases);
-        const Bytes plain = RandomBytes(random, c.length);
-        const std::string path = MakeFile(plain);
-        settings = c.settings;
-        ASSERT_EQ(Start(path), JobFinished);
-        EXPECT_TRUE(NoJob());
-        EXPECT_EQ(job.bytesToWrite, c.toWrite);
-        EXPECT_EQ(job.bytesDone, c.toProcess);
-        EXPECT_EQ(FileJobProgress(&job), c.toProcess > 0 ? 100 : 0);
-        const Bytes written = settings.noPadding ? plain : PadToBlocks(plain);
-        EXPECT_EQ(ReadBytes(path), ReferenceCrypt(written, "a file key", true));
-        // Decrypting cannot know the plain length: padding stays as zero bytes.
-        ASSERT_EQ(Start(path, ModeDecrypt), JobFinished);
-        EXPECT_EQ(ReadBytes(path), written);
-    }
-}
-
+// A 1-99 percentage or a time above 0 is a budget; without one the start does it all.
+// `done` is bytesDone after each continuation, or after the start where it ends the job;
+// `then` changes the settings or the clock before the second continuation.
 TEST_F(FileJobTest, BudgetsSpreadTheWorkOverContinuations) {
-    // `then` changes the settings or the clock before the second continuation.
-    struct Case { size_t length; int32_t percent, interval; long step; std::vector<uint32_t> done;
-                  std::function<void()> then = {}; };
+    struct Case { size_t length; FileSettings settings; long step; bool pending;
+                  std::vector<uint32_t> done; std::function<void()> then = {}; };
     const Case cases[] = {
-        {64, 25, 0, 0, {16, 32, 48, 64}},
-        {64, 30, 0, 0, {24, 48, 64}},           // a 19-byte step rounds up to blocks
-        {100, 40, 0, 0, {48, 96, 104}},
-        {64, 1, 0, 0, {64}},                    // below a byte, nothing done yet: no bound
-        {24, 0, 1, 1, {8, 16, 24}, [&] { settings = {0, 0, 2}; }},  // then a block a call
-        {64, 0, 3, 1, {24, 48, 64}},            // elapsed equal to the interval still works
-        {40, -4, 2, 1, {16, 32, 40}},
-        {64, 0, 1, 0, {64}},                    // a clock standing still
-        {64, 50, 2, 1, {16, 32, 48, 64}},       // whichever budget trips first
-        {32, 0, 5, 6, {0, 32}, [] { fakeStep = 0; }},   // time trips before the first block
+        {13, {0, 0, 0}, 0, false, {16}}, {13, {1, 0, 0}, 0, false, {8}},
+        {5, {1, -3, 100}, 0, false, {0}}, {5, {0, 0, -5}, 0, false, {8}},
+        {0, {0, 0, 0}, 0, false, {0}}, {16, {1, 0, 0}, 0, false, {16}},
+        {64, {0, 0, 25}, 0, true, {16, 32, 48, 64}},
+        {64, {0, 0, 30}, 0, true, {24, 48, 64}},        // a 19-byte step rounds up to blocks
+        {100, {0, 0, 40}, 0, true, {48, 96, 104}},
+        {64, {0, 0, 1}, 0, true, {64}},                 // below a byte, nothing done: no bound
+        {24, {0, 1, 0}, 1, true, {8, 16, 24}, [&] { settings = {0, 0, 2}; }},  // a block a call
+        {64, {0, 3, 0}, 1, true, {24, 48, 64}},         // elapsed equal to the interval works
+        {40, {0, 2, -4}, 1, true, {16, 32, 40}},
+        {64, {0, 1, 0}, 0, true, {64}},                 // a clock standing still
+        {64, {0, 2, 50}, 1, true, {16, 32, 48, 64}},    // whichever budget trips first
+        {32, {0, 5, 0}, 6, true, {0, 32}, [] { fakeStep = 0; }},   // time trips before a block
         // Every continuation reads the intervals anew; padding is fixed at the start.
-        {61, 25, 0, 0, {16, 48, 64}, [&] { settings = {1, 0, 50}; }},
+        {61, {0, 0, 25}, 0, true, {16, 48, 64}, [&] { settings = {1, 0, 50}; }},
     };
     std::mt19937 random(11);
     for (const Case& c : cases) {
         SCOPED_TRACE(&c - cases);
-        settings = {0, c.interval, c.percent};
+        settings = c.settings;
         fakeStep = c.step;
         const Bytes plain = RandomBytes(random, c.length);
         const std::string path = MakeFile(plain);
-        ASSERT_EQ(Start(path), JobPending);
-        EXPECT_EQ(Finish(path, [&](size_t call) { if (call == 1 && c.then) c.then(); }), c.done);
-        EXPECT_EQ(ReadBytes(path), ReferenceCrypt(PadToBlocks(plain), "a file key", true));
+        ASSERT_EQ(Start(path), c.pending ? JobPending : JobFinished);
+        const auto between = [&](size_t call) { if (call == 1 && c.then) c.then(); };
+        EXPECT_EQ(c.pending ? Finish(path, between) : std::vector{job.bytesDone}, c.done);
         EXPECT_TRUE(NoJob());
+        EXPECT_EQ(FileJobProgress(&job), c.done.back() > 0 ? 100 : 0);
+        const Bytes written = c.settings.noPadding ? plain : PadToBlocks(plain);
+        EXPECT_EQ(ReadBytes(path), ReferenceCrypt(written, "a file key", true));
+        // Decrypting cannot know the plain length: padding stays as zero bytes.
+        settings = {c.settings.noPadding, 0, 0};
+        ASSERT_EQ(Start(path, ModeDecrypt), JobFinished);
+        EXPECT_EQ(ReadBytes(path), written);
     }
 }
 
@@ -155,26 +140,18 @@ TEST_F(FileJobTest, FailedWriteBackGivesSevenAndEndsTheJob) {
     for (int32_t percent : {0, 50}) {
         const std::string path = MakeFile(Bytes(13, 2));
         settings.percentInterval = percent;
-        int ends[2];
-        ASSERT_EQ(pipe(ends), 0);
         if (fork() == 0) {
             signal(SIGXFSZ, SIG_IGN);
             const rlimit limit{0, 0};
             setrlimit(RLIMIT_FSIZE, &limit);
-            int32_t report[3];
-            report[0] = report[1] = Start(path);
-            while (report[1] == JobPending) report[1] = ContinueFileJob(&job, &settings);
-            report[2] = NoJob();
-            _exit(write(ends[1], report, sizeof report) == sizeof report ? 0 : 1);
+            int32_t first = Start(path), last = first;
+            while (last == JobPending) last = ContinueFileJob(&job, &settings);
+            _exit(first == (percent ? JobPending : ErrFileWrite) && last == ErrFileWrite &&
+                  NoJob() ? 0 : 1);
         }
-        close(ends[1]);
-        int32_t report[3] = {};
-        ASSERT_EQ(read(ends[0], report, sizeof report), ssize_t(sizeof report));
-        close(ends[0]);
-        wait(nullptr);
-        EXPECT_EQ(report[0], percent == 0 ? ErrFileWrite : JobPending);
-        EXPECT_EQ(report[1], ErrFileWrite);
-        EXPECT_EQ(report[2], 1);
+        int status = -1;
+        wait(&status);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << percent;
         EXPECT_EQ(ReadBytes(path), Bytes(13, 2));
     }
 }

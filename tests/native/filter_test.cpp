@@ -1,8 +1,9 @@
-// The filter set's rules, seeding from an object's settings, and the %XX codec.
+// The filter set's rules and the %XX codec.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -78,31 +79,6 @@ TEST(Filter, SetKeepsOrderRefusesDuplicatesAndGuardsControlCodes) {
     for (int c = 255; c >= 0; --c) EXPECT_TRUE(AddFilterCode(&set, false, uint8_t(c)));
     EXPECT_FALSE(AddFilterCode(&set, false, 7));
     EXPECT_EQ(FindFilterCode(&set, false, 0), 255);
-}
-
-TEST(Filter, SeedingFromAnObjectsSettings) {
-    const uint16_t none[] = {0xFFFF}, codes[] = {10, 0x141, 'b', 200, 0xFFFF, 77};
-    struct Row { Codes before; bool controlCodes; const uint16_t* codes; Codes after; };
-    const Row rows[] = {
-        {{}, true, none, {'%'}},
-        {{}, false, none, {'%', 0}},
-        {{'%'}, false, none, {'%', 0}},         // filled while control codes were filtered
-        {{'q'}, true, none, {'q'}},             // not empty: no default fill
-        {{}, false, codes, {'%', 0, 'a', 'b', '\t', 10, 'A', 200}},
-        {{}, true, codes, {'%', 'a', 'b', 'A', 200}},
-    };
-    for (const Row& row : rows) {
-        FilterSet set = MakeSet(row.before);
-        SeedFilterSet(&set, row.controlCodes, row.codes == none ? "" : "ab\t%", row.codes, 26);
-        EXPECT_EQ(Held(set), row.after) << &row - rows;
-    }
-    // A list without its end mark is read no further than the count given.
-    auto* unended = static_cast<uint16_t*>(malloc(26 * sizeof(uint16_t)));
-    for (int i = 0; i < 26; ++i) unended[i] = uint16_t(100 + i);
-    FilterSet set = MakeSet({'%', 0});
-    SeedFilterSet(&set, false, "", unended, 26);
-    EXPECT_EQ(set.count, 28);
-    free(unended);
 }
 
 }  // namespace

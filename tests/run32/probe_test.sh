@@ -21,7 +21,8 @@ export CIPHREL_IA32_PROBE="$work/foreign"
 check "a program no kernel runs means no" 1 "$here/scripts/ia32-check.sh"
 check "RUN32=native refuses where 32-bit code cannot run" 1 env RUN32=native \
       "$here/scripts/run32.sh" true
-grep -q "RUN32=guest" "$work/err" || { echo "FAIL: the refusal names no way out"; failures=$((failures + 1)); }
+grep -q "RUN32=guest" "$work/err" ||
+    { echo "FAIL: the refusal names no way out"; failures=$((failures + 1)); }
 check "an unknown RUN32 is a usage error" 64 env RUN32=sometimes "$here/scripts/run32.sh" true
 echo "$((5 - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]
