@@ -1,8 +1,6 @@
-// What the engine and tool tests share: byte buffers, temporary folders and files, the
-// data files, and an independent Blowfish to check cipher bytes against.
+// What the engine and tool tests share: byte buffers, temporary folders and files, and
+// the data files.
 #pragma once
-#define OPENSSL_SUPPRESS_DEPRECATED     // the one-block BF_ API is the reference we want
-#include <openssl/blowfish.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -64,21 +62,6 @@ inline std::vector<std::vector<std::string>> DataRows(const std::string& name) {
         for (std::string field; std::getline(fields, field, '\t');) rows.back().push_back(field);
     }
     return rows;
-}
-
-// OpenSSL's Blowfish over the whole blocks of `data`; a final piece stays as it is. It
-// reads each half of a block big-endian, the object little-endian: each half is reversed
-// on the way in and out.
-inline Bytes ReferenceCrypt(Bytes data, const std::string& key, bool encrypt) {
-    BF_KEY schedule;
-    BF_set_key(&schedule, int(key.size()), reinterpret_cast<const uint8_t*>(key.data()));
-    for (size_t at = 0; at + 8 <= data.size(); at += 8) {
-        uint8_t block[8];
-        for (size_t i = 0; i < 8; ++i) block[i] = data[at + (i & 4) + 3 - (i & 3)];
-        BF_ecb_encrypt(block, block, &schedule, encrypt ? BF_ENCRYPT : BF_DECRYPT);
-        for (size_t i = 0; i < 8; ++i) data[at + (i & 4) + 3 - (i & 3)] = block[i];
-    }
-    return data;
 }
 
 }  // namespace testfiles
