@@ -34,12 +34,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t mode = input.ConsumeBool() ? ModeEncrypt : ModeDecrypt;
     struct Budget { FileSettings settings; long clockStep; };
     std::vector<Budget> budgets(input.ConsumeIntegralInRange<size_t>(0, 40));
-    for (Budget& b : budgets) {
-        b.settings.percentInterval = input.ConsumeIntegralInRange<int32_t>(-5, 120);
-        b.settings.timeInterval = input.ConsumeIntegralInRange<int32_t>(-3, 40);
-        b.settings.noPadding = input.ConsumeBool() ? 1 : 0;    // must not reach a running job
-        b.clockStep = input.ConsumeIntegralInRange<long>(0, 9);
-    }
+    for (Budget& b : budgets)   // the padding must not reach a running job
+        b = {{uint8_t(input.ConsumeBool()), input.ConsumeIntegralInRange<int32_t>(-3, 40),
+              input.ConsumeIntegralInRange<int32_t>(-5, 120)},
+             input.ConsumeIntegralInRange<long>(0, 9)};
     const Bytes content = input.ConsumeRemainingBytes<uint8_t>();
     fileJobClock = FakeClock;
     BlowfishContext key;

@@ -29,9 +29,7 @@ class Reader:
         return values if len(values) > 1 else values[0]
 
     def text(self):
-        end = self.at
-        while self.data[end:end + 2] != b'\0\0':
-            end += 2
+        end = next(i for i in range(self.at, len(self.data), 2) if self.data[i:i + 2] == b'\0\0')
         value, self.at = self.data[self.at:end].decode('utf-16-le'), end + 2
         return value
 
@@ -58,8 +56,11 @@ def menu_items(reader, errors):
             return items
 
 
-def image_errors(pe):
-    errors = []
+def main(path):
+    expected = json.load(open(os.path.join(os.path.dirname(__file__), '..', '..', 'data',
+                                           'resources.json')))
+    pe = pefile.PE(path)
+    found, errors = {}, []
     if pe.FILE_HEADER.Machine != pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"]:
         errors.append("machine is not i386")
     if pe.OPTIONAL_HEADER.Magic != 0x10B or not pe.FILE_HEADER.Characteristics & 0x2000:
@@ -76,14 +77,6 @@ def image_errors(pe):
                        if imp.name is not None or imp.ordinal not in HOST_ORDINALS]
         elif dll not in SYSTEM_DLLS:
             errors.append("imports a DLL outside the system allow-list: " + dll)
-    return errors
-
-
-def main(path):
-    expected = json.load(open(os.path.join(os.path.dirname(__file__), '..', '..', 'data',
-                                           'resources.json')))
-    pe = pefile.PE(path)
-    found, errors = {}, image_errors(pe)
     for kind in pe.DIRECTORY_ENTRY_RESOURCE.entries:
         for entry in kind.directory.entries:
             for language in entry.directory.entries:
