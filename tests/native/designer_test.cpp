@@ -57,7 +57,7 @@ TEST(Catalog, EntriesAsTheEventEditorReadsThem) {
     EXPECT_EQ(EntryTitleId(FindEntry(GetCatalog(CatalogKind::Action), 7), 1), 30005);
 }
 
-TEST(CodeList, ParsesDigitRuns) {
+TEST(CodeList, ParsesDigitRunsAndFormatsBack) {
     struct Case { const char* text; Values values; };
     const Case cases[] = {
         {"9 10 12 13", {9, 10, 12, 13}}, {"", {}}, {"300 7 256 0255", {7, 255}},
@@ -66,6 +66,17 @@ TEST(CodeList, ParsesDigitRuns) {
     };
     for (const Case& c : cases) EXPECT_EQ(Parse(c.text), c.values) << c.text;
     EXPECT_EQ(Parse("1 2 3", 2), (Values{1, 2}));
+    // Each code and a space; a full list of three-digit codes fills the whole text.
+    const uint16_t few[] = {9, 266, CodeListEnd};     // the low byte, as parsed codes are
+    Values full(MaxFilterCodes, 255);
+    full.push_back(CodeListEnd);
+    char text[CodeListTextSize + 1];
+    text[CodeListTextSize] = 'Z';
+    FormatCodeList(text, few);
+    EXPECT_STREQ(text, "9 10 ");
+    FormatCodeList(text, full.data());
+    EXPECT_EQ(std::strlen(text), CodeListTextSize - 1);
+    EXPECT_EQ(text[CodeListTextSize], 'Z');
 }
 
 TEST(EditData, NewRecordAndPresets) {
