@@ -42,13 +42,6 @@ inline std::filesystem::path MakeTempDir(const std::string& prefix) {
     return mkdtemp(pattern.data()) ? std::filesystem::path(pattern) : std::filesystem::path();
 }
 
-inline Bytes FromHex(const std::string& hex) {
-    Bytes bytes;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2)
-        bytes.push_back(static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
-    return bytes;
-}
-
 // The tab-separated rows of data/`name`, without comments and the header line.
 inline std::vector<std::vector<std::string>> DataRows(const std::string& name) {
     std::ifstream file(std::filesystem::path(__FILE__).parent_path().parent_path() / "data" /
