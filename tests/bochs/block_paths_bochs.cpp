@@ -13,9 +13,7 @@ namespace {
 uint32_t state = 0x2545F491;
 
 uint32_t Random() {         // xorshift32: enough to vary keys, tables and data
-    state ^= state << 13;
-    state ^= state >> 17;
-    state ^= state << 5;
+    state ^= state << 13, state ^= state >> 17, state ^= state << 5;
     return state;
 }
 

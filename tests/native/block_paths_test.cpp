@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <random>
-#include <string>
 #include <vector>
 
 #include "cipher/block_paths.h"

@@ -15,7 +15,6 @@
 namespace {
 
 using Values = std::vector<uint16_t>;
-using Words = std::vector<int16_t>;
 
 Values Parse(const std::string& text, uint16_t maxCount = MaxFilterCodes) {
     Values list(maxCount + 1u, 0xABCD);
@@ -39,7 +38,8 @@ TEST(Catalog, EntriesAsTheEventEditorReadsThem) {
     }
     for (size_t k = 0; k < 3; ++k) {
         const Catalog& catalog = GetCatalog(CatalogKind(k));
-        ASSERT_EQ(Words(catalog.words, catalog.words + catalog.wordCount), expected[k]) << k;
+        ASSERT_EQ(std::vector<int16_t>(catalog.words, catalog.words + catalog.wordCount),
+                  expected[k]) << k;
         ASSERT_EQ(catalog.entryCount, int32_t(entries[k].size()));
         for (const auto& row : entries[k]) {
             const int16_t code = int16_t(std::stoi(row[3]));
@@ -84,8 +84,8 @@ TEST(EditData, NewRecordAndPresets) {
     std::memset(&record, 0x5C, sizeof record);
     InitEditData(&record, 0x01050002);
     EXPECT_EQ(record.flags, FlagFilterControlCodes);
-    EXPECT_TRUE(record.width == 32 && record.height == 32 && record.hostVersion == 0x01050002u);
-    EXPECT_STREQ(record.filterCharacters, "");
+    EXPECT_TRUE(record.width == 32 && record.height == 32 && record.hostVersion == 0x01050002u &&
+                record.filterCharacters[0] == '\0');
     EXPECT_EQ(Values(record.filterCodes, record.filterCodes + 4),
               (Values{10, 12, 13, CodeListEnd}));
     EXPECT_EQ(record.version, 0x5C5C) << "the host's fields stay as they were";

@@ -10,8 +10,7 @@ check() {  # description, expected status, command...
     local what=$1 expected=$2; shift 2
     "$@" >/dev/null 2>"$work/err"; local status=$?
     [ "$status" -eq "$expected" ] && return
-    echo "FAIL: $what: status $status, expected $expected"; cat "$work/err"
-    failures=$((failures + 1))
+    echo "FAIL: $what: status $status, expected $expected"; cat "$work/err"; ((failures++))
 }
 printf '\177ELF\001\001\001\0\0\0\0\0\0\0\0\0\002\0\050\0' >"$work/foreign"
 chmod +x "$work/foreign"
@@ -21,8 +20,7 @@ export CIPHREL_IA32_PROBE="$work/foreign"
 check "a program no kernel runs means no" 1 "$here/scripts/ia32-check.sh"
 check "RUN32=native refuses where 32-bit code cannot run" 1 env RUN32=native \
       "$here/scripts/run32.sh" true
-grep -q "RUN32=guest" "$work/err" ||
-    { echo "FAIL: the refusal names no way out"; failures=$((failures + 1)); }
+grep -q "RUN32=guest" "$work/err" || { echo "FAIL: the refusal names no way out"; ((failures++)); }
 check "an unknown RUN32 is a usage error" 64 env RUN32=sometimes "$here/scripts/run32.sh" true
 echo "$((5 - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]
