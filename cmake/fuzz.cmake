@@ -1,6 +1,6 @@
 # Fuzz targets for clang's libFuzzer under AddressSanitizer and UBSan, and a short run of
 # each over its seed corpus as a CTest regression check (label "fuzz").
-set(FUZZ_TARGETS string_path filter_round_trip file_job key_ring edit_data)
+set(FUZZ_TARGETS filter_round_trip file_job key_ring)
 set(FUZZ_SANITIZERS -fsanitize=address,undefined -fno-sanitize-recover=undefined
                     -fno-omit-frame-pointer)
 

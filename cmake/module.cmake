@@ -133,7 +133,7 @@ set_tests_properties(bochs.block_paths PROPERTIES TIMEOUT 300 LABELS bochs)
 
 add_test(NAME run32.probe COMMAND ${PROJECT_SOURCE_DIR}/tests/run32/probe_test.sh)
 
-# The artifact check holds the shipped module to PE32/i386.
+# The artifact check holds the shipped module to PE32/i386, its imports and its resources.
 add_test(NAME pe.artifact
          COMMAND /usr/bin/python3 ${PROJECT_SOURCE_DIR}/tests/pe/check_module.py
                  $<TARGET_FILE:ciphrel>)
@@ -143,8 +143,3 @@ add_executable(dialog_shot tools/dialog_shot.cpp)
 target_link_libraries(dialog_shot PRIVATE testhost user32)
 target_link_options(dialog_shot PRIVATE ${MODULE_LINK_OPTIONS})
 
-if(EXISTS ${PROJECT_SOURCE_DIR}/tests/pe/check_resources.py)
-    add_test(NAME pe.resources
-             COMMAND /usr/bin/python3 ${PROJECT_SOURCE_DIR}/tests/pe/check_resources.py
-                     $<TARGET_FILE:ciphrel>)
-endif()

@@ -1,14 +1,10 @@
-// What the engine and tool tests share: byte buffers, temporary folders and files, the
-// data files, and an independent Blowfish to check cipher bytes against.
+// What the engine and tool tests share: byte buffers, temporary folders and files, and
+// the data files.
 #pragma once
-#define OPENSSL_SUPPRESS_DEPRECATED     // the one-block BF_ API is the reference we want
-#include <openssl/blowfish.h>
 #include <unistd.h>
 
-#include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <random>
 #include <sstream>
 #include <string>
@@ -36,24 +32,14 @@ inline Bytes ReadBytes(const std::filesystem::path& path) {
 }
 
 inline void WriteBytes(const std::filesystem::path& path, const Bytes& content) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc)
-        .write(reinterpret_cast<const char*>(content.data()),
-               static_cast<std::streamsize>(content.size()));
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(content.data()),
+                                                std::streamsize(content.size()));
 }
 
 // A new empty folder under the system's temporary one; empty when none could be made.
 inline std::filesystem::path MakeTempDir(const std::string& prefix) {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / (prefix + ".XXXXXX")).string();
-    return mkdtemp(pattern.data()) != nullptr ? std::filesystem::path(pattern)
-                                              : std::filesystem::path();
-}
-
-inline Bytes FromHex(const std::string& hex) {
-    Bytes bytes;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2)
-        bytes.push_back(static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
-    return bytes;
+    std::string pattern = (std::filesystem::temp_directory_path() / (prefix + ".XXXXXX"));
+    return mkdtemp(pattern.data()) ? std::filesystem::path(pattern) : std::filesystem::path();
 }
 
 // The tab-separated rows of data/`name`, without comments and the header line.
@@ -69,23 +55,6 @@ inline std::vector<std::vector<std::string>> DataRows(const std::string& name) {
         for (std::string field; std::getline(fields, field, '\t');) rows.back().push_back(field);
     }
     return rows;
-}
-
-// OpenSSL's Blowfish over the whole blocks of `data`; a final piece stays as it is. It
-// reads each half of a block big-endian, the object little-endian: each half is reversed
-// on the way in and out. An empty key expands as the single zero byte of its terminator.
-inline Bytes ReferenceCrypt(Bytes data, const std::string& key, bool encrypt) {
-    BF_KEY schedule;
-    const unsigned char zero = 0;
-    if (key.empty()) BF_set_key(&schedule, 1, &zero);
-    else BF_set_key(&schedule, int(key.size()), reinterpret_cast<const uint8_t*>(key.data()));
-    for (size_t at = 0; at + 8 <= data.size(); at += 8) {
-        uint8_t block[8];
-        for (size_t i = 0; i < 8; ++i) block[i] = data[at + (i & 4) + 3 - (i & 3)];
-        BF_ecb_encrypt(block, block, &schedule, encrypt ? BF_ENCRYPT : BF_DECRYPT);
-        for (size_t i = 0; i < 8; ++i) data[at + (i & 4) + 3 - (i & 3)] = block[i];
-    }
-    return data;
 }
 
 }  // namespace testfiles
