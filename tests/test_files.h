@@ -1,7 +1,8 @@
-// What the engine and tool tests share: byte buffers, temporary folders and files, and
-// the data files.
+// What the tests share: byte buffers, temporary folders and files, and the data files.
 #pragma once
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <filesystem>
 #include <fstream>
@@ -36,11 +37,13 @@ inline void WriteBytes(const std::filesystem::path& path, const Bytes& content) 
                                                 std::streamsize(content.size()));
 }
 
+#ifndef _WIN32
 // A new empty folder under the system's temporary one; empty when none could be made.
 inline std::filesystem::path MakeTempDir(const std::string& prefix) {
     std::string pattern = (std::filesystem::temp_directory_path() / (prefix + ".XXXXXX"));
     return mkdtemp(pattern.data()) ? std::filesystem::path(pattern) : std::filesystem::path();
 }
+#endif
 
 // The tab-separated rows of data/`name`, without comments and the header line.
 inline std::vector<std::vector<std::string>> DataRows(const std::string& name) {

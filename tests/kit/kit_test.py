@@ -1,14 +1,13 @@
 #!/usr/bin/env python3
 """The server kit (kit/) in Python, Node.js and PHP: the known answers, the ciphrel tool's
 bytes for seeded random keys of 0 to 60 bytes and texts of 0 to 100 bytes, the command
-lines as a user types them, each endpoint over loopback; and the documents' tables.
+lines as a user types them, each endpoint over loopback.
 
 usage: kit_test.py CIPHREL KNOWN_ANSWERS_TSV SOURCE_DIR
 """
 import http.client
 import os
 import random
-import re
 import socket
 import subprocess
 import sys
@@ -157,29 +156,6 @@ class Kit(unittest.TestCase):
             except ConnectionRefusedError:
                 time.sleep(0.2)
         self.fail("the server did not start")
-
-
-class Documents(unittest.TestCase):
-    def read(self, name):
-        with open(os.path.join(SOURCE, name), encoding="utf-8") as f:
-            return f.read()
-
-    def test_the_vector_table_and_the_reference_match_their_sources(self):
-        rows = {row["name"]: row for row in ANSWERS}
-        shown = 0
-        for line in self.read("docs/formats.md").splitlines():
-            cells = [cell.strip().strip("`") for cell in line.strip().strip("|").split("|")]
-            if len(cells) == 6 and cells[0] in rows:
-                shown += 1
-                self.assertEqual(cells[1:], [rows[cells[0]][column] for column in (
-                    "key_hex", "settings", "plain_hex", "cipher_hex", "escaped_hex")])
-        self.assertGreaterEqual(shown, 10)
-        script = self.read("resources/ciphrel.rc")
-        names = re.findall(r'MENUITEM "([^"]+)", IDM_[AC]_', script)
-        names += re.findall(r'^\s*7\d\d0\s+"([^"]+)"', script, re.M)
-        self.assertEqual(len(names), 8 + 15 + 15)
-        reference = self.read("docs/reference.md")
-        self.assertEqual([name for name in names if '"%s"' % name not in reference], [])
 
 
 if __name__ == "__main__":

@@ -12,6 +12,10 @@
 #include <vector>
 
 #include "testhost/test_host.h"
+#include "tests/test_files.h"
+
+using testfiles::ReadBytes;
+using testfiles::WriteBytes;
 
 // Codes of the routines, as the event editor numbers them.
 namespace Code {
@@ -29,7 +33,7 @@ constexpr int EncryptInteger = 0, ConvertToInteger = 1, EncryptString = 2,
               FileSize = 14;
 }  // namespace Code
 
-using Bytes = std::vector<uint8_t>;
+using testfiles::Bytes;
 using Codes = std::vector<int32_t>;
 
 class ModuleTest : public ::testing::Test {
@@ -76,13 +80,4 @@ protected:
         return host.Condition(o, Code::KeyExists, Text(key.data())) == 1;
     }
 
-    static void WriteBytes(const std::string& path, const Bytes& content) {
-        std::ofstream(path, std::ios::binary | std::ios::trunc)
-            .write(reinterpret_cast<const char*>(content.data()),
-                   static_cast<std::streamsize>(content.size()));
-    }
-    static Bytes ReadBytes(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return Bytes(std::istreambuf_iterator<char>(in), {});
-    }
 };
