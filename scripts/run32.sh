@@ -42,6 +42,8 @@ mkdir -p "$(dirname "$WINEPREFIX")"
 (
     flock 9
     [ -f "$WINEPREFIX/.ciphrel-ready" ] && exit 0
+    # A prefix whose making was cut short cannot be finished: make it again.
+    rm -rf "$WINEPREFIX"
     if ! timeout 900 wine wineboot -i >/dev/null 2>&1 </dev/null; then
         echo "run32: Wine could not set up its prefix in $WINEPREFIX" >&2
         exit 1

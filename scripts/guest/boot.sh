@@ -21,16 +21,18 @@ version=${kernel#/boot/vmlinuz-}
 # The initramfs: busybox and the modules that reach the host's root over 9p and the disk
 # that keeps Wine's prefix between runs. Made once per kernel.
 initrd="$work/initrd-$version.cpio.gz"
-if [ ! -s "$initrd" ] || [ "$here/scripts/guest/init" -nt "$initrd" ]; then
+if [ ! -s "$initrd" ] || [ "$here/scripts/guest/init" -nt "$initrd" ] || [ "$0" -nt "$initrd" ]; then
     tree=$(mktemp -d)
     mkdir -p "$tree"/{bin,dev,proc,sys,newroot,modules}
     cp /bin/busybox "$tree/bin/busybox"
+    # In load order, each after those it needs; the init loads them as listed in "order".
     for m in virtio virtio_ring virtio_pci_legacy_dev virtio_pci_modern_dev virtio_pci \
              netfs fscache 9pnet 9pnet_virtio 9p virtio_blk crc16 mbcache jbd2 \
              crc32c_generic ext4; do
         path=$(find "/lib/modules/$version/kernel" -name "$m.ko" | head -n 1)
         [ -n "$path" ] || { echo "guest: module $m.ko missing for $version" >&2; exit 1; }
         cp "$path" "$tree/modules/"
+        echo "$m" >>"$tree/modules/order"
     done
     cp "$here/scripts/guest/init" "$tree/init"
     chmod +x "$tree/init"
