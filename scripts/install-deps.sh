@@ -8,7 +8,8 @@ need_packages=(cmake make g++ googletest g++-mingw-w64-i686 binutils-mingw-w64-i
                clang libclang-rt-14-dev
                python3-cryptography nodejs time php-cli python3-flask
                g++-multilib libssl-dev:i386
-               qemu-system-x86 linux-image-amd64 busybox-static bochs bochs-term)
+               qemu-system-x86 linux-image-amd64 busybox-static bochs bochs-term
+               chromium chromium-driver python3-selenium)
 
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
