@@ -105,3 +105,25 @@ bool ParseBlockPath(const char* name, BlockPath* path) {
     }
     return false;
 }
+
+BlockPath FastestTimedPath(const PathTimings& timings, BlockPath fallback) {
+    BlockPath fastest = fallback;
+    double best = 0;
+    for (int32_t p = 0; p < BlockPathCount; ++p) {
+        if (timings.megabytesPerSecond[p] > best) {
+            best = timings.megabytesPerSecond[p];
+            fastest = static_cast<BlockPath>(p);
+        }
+    }
+    return fastest;
+}
+
+size_t BlocksWithin(const PathTimings& timings, double microseconds) {
+    double slowest = 0;
+    for (double speed : timings.megabytesPerSecond) {
+        if (speed > 0 && (slowest == 0 || speed < slowest)) slowest = speed;
+    }
+    // MB/s are bytes per microsecond.
+    const double groups = slowest * microseconds / double(Avx512GroupBlocks * BlockSize);
+    return groups < 1 ? Avx512GroupBlocks : size_t(groups) * Avx512GroupBlocks;
+}

@@ -41,9 +41,43 @@ bool ParseBlockPath(const char* name, BlockPath* path);
 
 // The path EncryptBlocks and DecryptBlocks use now.
 BlockPath ActiveBlockPath();
-// Switches both functions to `path`. Refuses (false, nothing changed) a path that does not
-// run on this machine, so a forced path can never fault on an unsupported instruction.
+// Switches both functions to `path` for good: a later measurement no longer changes it.
+// Refuses (false, nothing changed) a path that does not run on this machine, so a forced
+// path can never fault on an unsupported instruction.
 bool SetBlockPath(BlockPath path);
+
+// ---- The choice by measurement ----
+// The choice at load follows from the features alone; what is fastest on a given
+// processor (gathers, AVX-512 at 32 bits) is only known by timing each path there.
+
+// Bulk speed of each path as timed on this processor, in MB/s; 0 for a path not timed:
+// the reference path, which is never chosen, and the paths this processor does not run.
+struct PathTimings {
+    double megabytesPerSecond[BlockPathCount];
+};
+
+// A monotonic tick count; the caller says how many ticks make a second.
+using TickReader = uint64_t (*)();
+
+// Times every path but the reference that runs on `features`, encrypting a scratch run of
+// TimingRunBlocks under `context`: rounds in which each path runs once, the best run of
+// each kept, up to `rounds` rounds, none begun that would end past `budgetTicks`.
+constexpr size_t TimingRunBlocks = 1024;
+PathTimings TimeBlockPaths(const BlowfishContext* context, const CpuFeatures& features,
+                           TickReader ticks, uint64_t ticksPerSecond, uint64_t budgetTicks,
+                           int rounds);
+// The fastest timed path; `fallback` where none was timed.
+BlockPath FastestTimedPath(const PathTimings& timings, BlockPath fallback);
+// Whole 64-block groups that the slowest timed path transforms in `microseconds`, at least
+// one group: a batch of that size takes no longer on any path the measurement may choose.
+size_t BlocksWithin(const PathTimings& timings, double microseconds);
+// Switches to `path` unless SetBlockPath forced one; false when it did not switch.
+bool AdoptMeasuredPath(BlockPath path);
+
+// Once per process, at the first run long enough to want the fastest path: times the paths
+// with the steady clock (at most about 1 ms, best of up to five tries each) and adopts the
+// fastest. Later calls return the same timings without timing anything.
+const PathTimings& MeasureBlockPathsOnce(const BlowfishContext* context);
 
 // Blocks that one vector group of each vector path takes. A run shorter than that goes
 // straight to the scalar pair.

@@ -165,6 +165,9 @@ constexpr BlockRuns PathRuns[BlockPathCount] = {
     Avx512NarrowRuns,
 };
 
+// Set by SetBlockPath: a forced path outranks the measured one.
+std::atomic<bool> pathForced{false};
+
 // Null until the choice is made. Constant-initialised, so that a call from another
 // file's static initialiser, before ours has run, still finds the right path.
 std::atomic<const BlockRuns*> activeRuns{nullptr};
@@ -192,7 +195,46 @@ BlockPath ActiveBlockPath() { return ActiveRuns()->path; }
 bool SetBlockPath(BlockPath path) {
     if (!PathRunsOn(path, ReadCpuFeatures())) return false;
     activeRuns.store(&PathRuns[static_cast<int32_t>(path)], std::memory_order_relaxed);
+    pathForced.store(true, std::memory_order_relaxed);
     return true;
+}
+
+bool AdoptMeasuredPath(BlockPath path) {
+    if (pathForced.load(std::memory_order_relaxed)) return false;
+    if (!PathRunsOn(path, ReadCpuFeatures())) return false;
+    activeRuns.store(&PathRuns[static_cast<int32_t>(path)], std::memory_order_relaxed);
+    return true;
+}
+
+PathTimings TimeBlockPaths(const BlowfishContext* context, const CpuFeatures& features,
+                           TickReader ticks, uint64_t ticksPerSecond, uint64_t budgetTicks,
+                           int rounds) {
+    // Static, so that timing allocates nothing; the content does not change the speed.
+    alignas(64) static uint8_t scratch[TimingRunBlocks * BlockSize];
+    uint64_t best[BlockPathCount];
+    for (uint64_t& b : best) b = UINT64_MAX;
+    const uint64_t begin = ticks();
+    for (int round = 0; round < rounds; ++round) {
+        for (int32_t p = 0; p < BlockPathCount; ++p) {
+            const BlockPath path = static_cast<BlockPath>(p);
+            if (path == BlockPath::Reference || !PathRunsOn(path, features)) continue;
+            const uint64_t start = ticks();
+            PathRuns[p].encrypt(context, scratch, TimingRunBlocks);
+            const uint64_t spent = ticks() - start;
+            // A tick count of 0 is a clock too coarse for this run: count it as one.
+            best[p] = spent < best[p] ? (spent == 0 ? 1 : spent) : best[p];
+        }
+        // Rounds take about as long as each other: stop before one would overrun.
+        const uint64_t elapsed = ticks() - begin;
+        if (elapsed + elapsed / uint64_t(round + 1) > budgetTicks) break;
+    }
+    PathTimings timings = {};
+    for (int32_t p = 0; p < BlockPathCount; ++p) {
+        if (best[p] == UINT64_MAX) continue;
+        timings.megabytesPerSecond[p] = double(TimingRunBlocks * BlockSize) *
+                                        double(ticksPerSecond) / double(best[p]) / 1e6;
+    }
+    return timings;
 }
 
 // A string of a few blocks is over in about 50 ns, so the calls on its way count: a run

@@ -143,3 +143,8 @@ add_executable(dialog_shot tools/dialog_shot.cpp)
 target_link_libraries(dialog_shot PRIVATE testhost user32)
 target_link_options(dialog_shot PRIVATE ${MODULE_LINK_OPTIONS})
 
+
+# The file benchmark through the real module (`make bench`); no pass or fail, no CTest entry.
+add_executable(dll_file_bench bench/dll_file_bench.cpp)
+target_link_libraries(dll_file_bench PRIVATE testhost)
+target_link_options(dll_file_bench PRIVATE ${MODULE_LINK_OPTIONS})

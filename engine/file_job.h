@@ -32,6 +32,13 @@ struct FileSettings {
 using ClockFunction = long (*)();
 extern ClockFunction fileJobClock;
 
+// Under a time budget the clock is read before every batch of blocks. A batch takes at
+// most BatchMicroseconds on the slowest path the measurement may choose, so a call runs
+// past its interval by no more than that. 0 sizes batches by that measurement; tests set
+// a number of blocks.
+constexpr double BatchMicroseconds = 50;
+extern uint32_t fileJobBatchBlocks;
+
 inline bool FileJobInProgress(const FileJob* job) { return job->stream != nullptr; }
 
 // JobPending, JobFinished, or 6, 7, 8 (see the error codes).

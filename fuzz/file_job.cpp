@@ -1,6 +1,6 @@
-// The file engine under arbitrary contents, sizes, padding and sequences of budgets read
-// anew by every continuation: the file is untouched until the last one, and then holds
-// what one uninterrupted pass writes, which is every block transformed in place.
+// The file engine under arbitrary contents, sizes, padding, batch sizes and sequences of
+// budgets read anew by every continuation: the file is untouched until the last one, and
+// then holds what one uninterrupted pass writes, which is every block transformed in place.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdlib>
@@ -32,6 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider input(data, size);
     const uint8_t noPadding = input.ConsumeBool() ? 1 : 0;
     const uint8_t mode = input.ConsumeBool() ? ModeEncrypt : ModeDecrypt;
+    fileJobBatchBlocks = input.ConsumeIntegralInRange<uint32_t>(0, 9);    // 0: as measured
     struct Budget { FileSettings settings; long clockStep; };
     std::vector<Budget> budgets(input.ConsumeIntegralInRange<size_t>(0, 40));
     for (Budget& b : budgets)   // the padding must not reach a running job

@@ -37,7 +37,7 @@ TERM=dumb timeout --foreground -s KILL "$seconds" \
     bochs -q -f "$work/bochsrc" -rc "$work/commands" </dev/null >"$work/out" 2>&1
 status=$?
 # Keep the program's lines; the terminal display's escape codes and Bochs's own chatter go.
-grep -a -E '^(path |chosen at load|load chose|[0-9]+ passed, [0-9]+ failed)' "$work/out" \
+grep -a -E '^(path |chosen at load|chosen by measurement|load chose|[0-9]+ passed, [0-9]+ failed)' "$work/out" \
     | tr -d '\r' >"$work/program"
 cat "$work/program"
 if [ $status -eq 137 ]; then

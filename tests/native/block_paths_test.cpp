@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <string>
 #include <random>
 #include <vector>
 
@@ -12,6 +13,50 @@ namespace {
 
 // Recorded while the test program loads, before any test can switch paths.
 const BlockPath pathAtLoad = ActiveBlockPath();
+
+// First in the file, so that in one process it runs before any test forces a path. The
+// log names each path's measured speed and the path chosen.
+TEST(BlockPaths, TheMeasuredFastestPathIsChosen) {
+    BlowfishContext context;
+    ExpandKey(&context, reinterpret_cast<const uint8_t*>("timing"), 6);
+    const PathTimings& timings = MeasureBlockPathsOnce(&context);
+    const CpuFeatures here = ReadCpuFeatures();
+    for (int32_t index = 0; index < BlockPathCount; ++index) {
+        const BlockPath path = static_cast<BlockPath>(index);
+        const double speed = timings.megabytesPerSecond[index];
+        std::printf("path %s: %s\n", BlockPathName(path),
+                    path == BlockPath::Reference ? "never chosen, not timed"
+                    : speed > 0 ? (std::to_string(int(speed)) + " MB/s").c_str()
+                                : "not offered by this processor");
+        EXPECT_EQ(speed > 0, path != BlockPath::Reference && PathRunsOn(path, here));
+    }
+    const BlockPath fastest = FastestTimedPath(timings, pathAtLoad);
+    std::printf("chosen at load: %s; chosen by measurement: %s, the fastest timed here\n",
+                BlockPathName(pathAtLoad), BlockPathName(fastest));
+    EXPECT_EQ(ActiveBlockPath(), fastest);
+    EXPECT_EQ(&MeasureBlockPathsOnce(&context), &timings);  // timed once only
+    // A forced path outranks the measurement.
+    ASSERT_TRUE(SetBlockPath(BlockPath::Reference));
+    EXPECT_FALSE(AdoptMeasuredPath(fastest));
+    EXPECT_EQ(ActiveBlockPath(), BlockPath::Reference);
+    EXPECT_TRUE(SetBlockPath(fastest));
+}
+
+// The choice and the batch under a time budget follow from the timings alone.
+TEST(BlockPaths, TimingsDecideThePathAndTheBatch) {
+    struct Row { PathTimings timings; BlockPath fastest; size_t blocksIn50us; };
+    const Row rows[] = {
+        {{{0, 0, 0, 0, 0}}, BlockPath::Reference, 64},          // nothing timed: the fallback
+        {{{0, 512, 0, 0, 0}}, BlockPath::Scalar, 3200},         // 25,600 bytes in 50 us
+        {{{0, 536, 406, 491, 1097}}, BlockPath::Avx512Narrow, 2496},   // by the slowest, avx2
+        {{{0, 552, 377, 1474, 1443}}, BlockPath::Avx512, 2304},
+        {{{0, 3, 2, 0, 0}}, BlockPath::Scalar, 64},             // at least one vector group
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(FastestTimedPath(row.timings, BlockPath::Reference), row.fastest) << &row - rows;
+        EXPECT_EQ(BlocksWithin(row.timings, 50), row.blocksIn50us) << &row - rows;
+    }
+}
 
 // Runs of every length past each path's group sizes (scalar 4 or 5, AVX2 8 and 16,
 // AVX-512 64) and one long run, at every offset from an 8-byte boundary, between guard

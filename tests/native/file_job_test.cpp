@@ -8,6 +8,7 @@
 
 #include <functional>
 
+#include "cipher/block_paths.h"
 #include "engine/file_job.h"
 #include "runtime/report.h"
 #include "tests/test_files.h"
@@ -26,6 +27,7 @@ protected:
         ASSERT_FALSE(dir.empty());
         ExpandKey(&key, reinterpret_cast<const uint8_t*>("a file key"), 10);
         fileJobClock = FakeClock;
+        fileJobBatchBlocks = 1;     // the clock read before every block, as the rows count
     }
     void TearDown() override {
         AbandonFileJob(&job);
@@ -107,6 +109,42 @@ TEST_F(FileJobTest, BudgetsSpreadTheWorkOverContinuations) {
         ASSERT_EQ(Start(path, ModeDecrypt), JobFinished);
         EXPECT_EQ(ReadBytes(path), written);
     }
+}
+
+// Under a time budget the clock is read before each batch, and a batch never takes the job
+// past the percentage bound nor splits the last block from the write-back.
+TEST_F(FileJobTest, TimeBudgetsWorkInBatches) {
+    struct Case { size_t length; FileSettings settings; long step; uint32_t batch;
+                  std::vector<uint32_t> done; };
+    const Case cases[] = {
+        {256, {0, 3, 0}, 1, 4, {96, 192, 256}},         // three readings within 3 ms
+        {40, {0, 1, 0}, 1, 2, {16, 32, 40}},            // the last batch is short
+        {64, {0, 5, 25}, 0, 4, {16, 32, 48, 64}},       // the bound cuts a batch
+        {104, {0, 9, 30}, 0, 64, {32, 64, 96, 104}},    // 31-byte steps, passed by 1 byte
+    };
+    std::mt19937 random(12);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        settings = c.settings;
+        fakeStep = c.step;
+        fileJobBatchBlocks = c.batch;
+        const Bytes plain = RandomBytes(random, c.length);
+        const std::string path = MakeFile(plain);
+        ASSERT_EQ(Start(path), JobPending);
+        EXPECT_EQ(Finish(path), c.done);
+        EXPECT_EQ(ReadBytes(path), Encrypted(plain));
+    }
+    // Left to the engine, a batch is what the slowest path measured here does in 50 us.
+    fileJobBatchBlocks = 0;
+    const auto batch = static_cast<uint32_t>(
+        BlocksWithin(MeasureBlockPathsOnce(&key), BatchMicroseconds) * BlockSize);
+    settings = {0, 3, 0};
+    fakeStep = 1;
+    const Bytes plain = RandomBytes(random, 10 * size_t(batch) + 8);
+    const std::string path = MakeFile(plain);
+    ASSERT_EQ(Start(path), JobPending);
+    EXPECT_EQ(Finish(path), (std::vector{3 * batch, 6 * batch, 9 * batch, 10 * batch + 8}));
+    EXPECT_EQ(ReadBytes(path), Encrypted(plain));
 }
 
 TEST_F(FileJobTest, ProgressAndStepsOfLargeFilesDoNotWrap) {
