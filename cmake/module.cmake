@@ -132,6 +132,7 @@ add_test(NAME bochs.block_paths
 set_tests_properties(bochs.block_paths PROPERTIES TIMEOUT 300 LABELS bochs)
 
 add_test(NAME run32.probe COMMAND ${PROJECT_SOURCE_DIR}/tests/run32/probe_test.sh)
+add_test(NAME run32.prefix COMMAND ${PROJECT_SOURCE_DIR}/tests/run32/prefix_test.sh)
 
 # The artifact check holds the shipped module to PE32/i386, its imports and its resources.
 add_test(NAME pe.artifact

@@ -146,21 +146,45 @@ function rawQueryValue(query, name) {
   return null;
 }
 
-const USAGE = `usage: node ciphrel.js OPERATION KEY_HEX [ARGUMENTS]
-  encrypt-string KEY_HEX [default|internet|url-safe|CODES_HEX] < text > escaped text
-  decrypt-string KEY_HEX < escaped text > text
-  encrypt-file KEY_HEX [no-padding] < file > file       (decrypt-file alike)
-  encrypt-int KEY_HEX L R                               (decrypt-int alike)
+const USAGE = `usage: node ciphrel.js OPERATION KEY [ARGUMENTS]
+  encrypt-string KEY [default|internet|url-safe|CODES_HEX] < text > escaped text
+  decrypt-string KEY < escaped text > text
+  encrypt-file KEY [no-padding] < file > file           (decrypt-file alike)
+  encrypt-int KEY L R                                   (decrypt-int alike)
   batch < lines "OPERATION KEY_HEX DATA_HEX [OPTION]" > lines of result hex
-KEY_HEX is the key in hexadecimal (spaces and line breaks are ignored; "-" is the empty
-key). A text read from standard input loses one final line ending (LF or CR LF). In a
-batch, "-" stands for no bytes and an integer block is its 8 bytes.`;
+KEY is the key in hexadecimal (spaces and line breaks are ignored; "-" is the empty key),
+or --key TEXT: the Windows-1252 bytes of the text, as the game has them. L and R are
+32-bit integers, decimal or 0x hexadecimal, with an optional sign. A text read from
+standard input loses one final line ending (LF or CR LF). In a batch, blank lines are
+skipped, "-" stands for no bytes and an integer block is its 8 bytes.`;
 const FILTERS = { default: DEFAULT, internet: INTERNET, "url-safe": URL_SAFE };
+
+class UsageError extends Error {}
+// Input that cannot be read (exit 6) or output that cannot be written (exit 7).
+class StreamError extends Error {
+  constructor(status, what, error) {
+    const reason = error.code === "ENOSPC" ? "No space left on device" : error.message;
+    super(`cannot ${what}: ${reason}`);
+    this.status = status;
+  }
+}
 
 function unhex(text) {
   const hex = text === "-" ? "" : text.replace(/\s+/g, "");
-  if (!/^([0-9a-fA-F]{2})*$/.test(hex)) throw new Error(`'${text}' is not hexadecimal`);
+  if (!/^([0-9a-fA-F]{2})*$/.test(hex)) throw new UsageError(`'${text}' is not hexadecimal`);
   return Buffer.from(hex, "hex");
+}
+
+// A 32-bit integer as the tool reads it: decimal or 0x hexadecimal with an optional sign,
+// from -2^31 to 2^32 - 1, as its 32 bits.
+function parseWord(text) {
+  const match = /^([-+]?)(?:0[xX]([0-9a-fA-F]+)|([0-9]+))$/.exec(text);
+  if (!match) throw new UsageError(`'${text}' is not an integer`);
+  const value = BigInt(match[2] ? `0x${match[2]}` : match[3]);
+  if (value > (match[1] === "-" ? 0x80000000n : 0xFFFFFFFFn)) {
+    throw new UsageError(`${text} is outside the 32-bit integers (-2147483648 to 4294967295)`);
+  }
+  return Number(BigInt.asUintN(32, match[1] === "-" ? -value : value));
 }
 
 // One operation on bytes; the integer operations take and give an 8-byte block.
@@ -179,53 +203,156 @@ function runOperation(operation, key, data, option = "") {
     run(key, data.readUInt32LE(0), data.readUInt32LE(4)).forEach((w, i) => out.writeInt32LE(w, 4 * i));
     return out;
   }
-  throw new Error(`unknown operation or option: ${operation} ${option}`);
+  throw new UsageError(`unknown operation or option: ${operation} ${option}`);
 }
 
-function main(args) {
+function commandLine(args) {
   const fs = require("fs");
+  const readAll = () => {
+    try {
+      return fs.readFileSync(0);
+    } catch (error) {
+      throw new StreamError(6, "read the input", error);
+    }
+  };
   const writeAll = (data) => {
     data = Buffer.from(data);
-    for (let done = 0; done < data.length;) done += fs.writeSync(1, data, done);
+    try {
+      for (let done = 0; done < data.length;) done += fs.writeSync(1, data, done);
+    } catch (error) {
+      throw new StreamError(7, "write the output", error);
+    }
   };
+  if (args.length === 1 && args[0] === "batch") {
+    const results = [];
+    for (const line of readAll().toString("latin1").split("\n")) {
+      const fields = line.trim().split(/\s+/);
+      if (fields[0] === "") continue;
+      if (fields.length < 3) throw new UsageError(`short line: ${line.trim()}`);
+      const [operation, key, data, option] = fields;
+      const result = runOperation(operation, unhex(key), unhex(data), option);
+      results.push((result.toString("hex") || "-") + "\n");
+    }
+    writeAll(results.join(""));
+    return;
+  }
+  let key;
+  if (args.length >= 3 && args[1] === "--key") {
+    key = keyBytesFromText(args[2]);
+    args = [args[0], ...args.slice(2)];
+  } else if (args.length >= 2) {
+    key = unhex(args[1]);
+  } else {
+    throw new UsageError("missing arguments");
+  }
+  const [operation, , option = ""] = args;
+  if (operation.endsWith("-int")) {
+    if (args.length !== 4) throw new UsageError(`${operation} takes two integers, L and R`);
+    const block = Buffer.alloc(8);
+    args.slice(2).forEach((x, i) => block.writeUInt32LE(parseWord(x), 4 * i));
+    const result = runOperation(operation, key, block);
+    writeAll(`${result.readInt32LE(0)} ${result.readInt32LE(4)}\n`);
+    return;
+  }
+  runOperation(operation, key, Buffer.alloc(0), option);   // a mistake is told before reading
+  let data = readAll();
+  if (operation.endsWith("-string")) {
+    const cut = data.subarray(-2).equals(Buffer.from("\r\n")) ? 2 : data.at(-1) === 10 ? 1 : 0;
+    data = data.subarray(0, data.length - cut);
+  }
+  writeAll(runOperation(operation, key, data, option));
+}
+
+// The command line, with the tool's exit status: 64 for a mistake in the arguments, 6 input
+// that cannot be read, 7 output that cannot be written; one line tells why.
+function main(args) {
   try {
-    if (args.length === 1 && args[0] === "batch") {
-      const lines = fs.readFileSync(0, "latin1").split("\n").filter((line) => line.trim());
-      const results = lines.map((line) => {
-        const [operation, key, data, option] = line.trim().split(/\s+/);
-        return runOperation(operation, unhex(key), unhex(data), option).toString("hex") || "-";
-      });
-      writeAll(results.map((r) => r + "\n").join(""));
-      return 0;
-    }
-    if (args.length < 2) throw new Error("missing arguments");
-    const [operation, keyHex, option = ""] = args;
-    const key = unhex(keyHex);
-    if (operation.endsWith("-int")) {
-      if (args.length !== 4 || !args.slice(2).every((x) => /^[-+]?(0x[0-9a-f]+|\d+)$/i.test(x))) {
-        throw new Error("L and R are integers");
-      }
-      const block = Buffer.alloc(8);
-      args.slice(2).forEach((x, i) => block.writeUInt32LE(Number(BigInt.asUintN(32, BigInt(x.replace(/^\+/, "")))), 4 * i));
-      const result = runOperation(operation, key, block);
-      writeAll(`${result.readInt32LE(0)} ${result.readInt32LE(4)}\n`);
-      return 0;
-    }
-    let data = fs.readFileSync(0);
-    if (operation.endsWith("-string")) {
-      const cut = data.subarray(-2).equals(Buffer.from("\r\n")) ? 2 : data.subarray(-1)[0] === 10 ? 1 : 0;
-      data = data.subarray(0, data.length - cut);
-    }
-    writeAll(runOperation(operation, key, data, option));
+    commandLine(args);
     return 0;
   } catch (error) {
-    process.stderr.write(`ciphrel.js: ${error.message}\n${USAGE}\n`);
+    if (error instanceof StreamError) {
+      process.stderr.write(`ciphrel.js: ${error.message}\n`);
+      return error.status;
+    }
+    if (!(error instanceof UsageError || error instanceof KeyTextError)) throw error;
+    const usage = error instanceof UsageError ? `${USAGE}\n` : "";
+    process.stderr.write(`ciphrel.js: ${error.message}\n${usage}`);
     return 64;
   }
+}
+
+// `text` unescaped if it is escaped text of the filter `escaped` (exactly its bytes escaped,
+// in upper-case hex, as the object writes); else { reason }.
+function strictUnescape(text, escaped) {
+  const out = [];
+  for (let i = 0; i < text.length; i++) {
+    if (text[i] !== 0x25) {
+      if (escaped.has(text[i])) {
+        const hex = text[i].toString(16).toUpperCase().padStart(2, "0");
+        return { reason: `data has byte 0x${hex} at offset ${i}, which the filter escapes` };
+      }
+      out.push(text[i]);
+      continue;
+    }
+    const digits = text.subarray(i + 1, i + 3).toString("latin1");
+    if (!/^[0-9A-F]{2}$/.test(digits) || !escaped.has(parseInt(digits, 16))) {
+      return { reason: `data has an escape at offset ${i} that the object does not write` };
+    }
+    out.push(parseInt(digits, 16));
+    i += 2;
+  }
+  return { data: Buffer.from(out) };
+}
+
+// Why `text` (a Buffer) cannot be escaped cipher text that the object wrote under the filter
+// `escaped`, or null when it can: a character the filter escapes, an escape of a byte it
+// leaves as it is (or in lower case), a length that is no whole number of blocks, or text
+// URL-encoded again by a client (each "%" sent as "%25"), which then unescapes to escaped
+// text of whole blocks. Cipher bytes look like that by chance only with four such escapes
+// or more among them, each a "%" and two hex digits: under the URL-safe filter, less than
+// once in 10^15 messages.
+function cipherTextError(text, escaped = URL_SAFE) {
+  escaped = new Set([...escaped, 0, 0x25]);
+  const { data, reason } = strictUnescape(Buffer.from(text), escaped);
+  if (reason) return reason;
+  if (data.length % 8) {
+    return `data is ${data.length} bytes once unescaped, not a whole number of 8-byte blocks`;
+  }
+  const inner = strictUnescape(data, escaped).data;
+  if (data.includes(0x25) && inner && inner.length % 8 === 0) {
+    return "data is URL-encoded twice: send the text exactly as the game wrote it";
+  }
+  return null;
+}
+
+// A key text that Windows-1252 cannot encode.
+class KeyTextError extends Error {}
+// Windows-1252's bytes 0x80 to 0x9F; the five it leaves undefined stand for themselves, as
+// Windows converts them.
+const CP1252_HIGH = "\u20ac\x81\u201a\u0192\u201e\u2026\u2020\u2021\u02c6\u2030\u0160" +
+  "\u2039\u0152\x8d\u017d\x8f\x90\u2018\u2019\u201c\u201d\u2022\u2013\u2014\u02dc\u2122" +
+  "\u0161\u203a\u0153\x9d\u017e\u0178";
+// The key bytes a key text stands for: its Windows-1252 bytes, the game's own encoding.
+function keyBytesFromText(text) {
+  const out = [];
+  for (const char of text) {
+    const code = char.codePointAt(0);
+    if (code < 0x80 || (code >= 0xa0 && code <= 0xff)) {
+      out.push(code);
+    } else if (CP1252_HIGH.includes(char)) {
+      out.push(0x80 + CP1252_HIGH.indexOf(char));
+    } else {
+      const name = code.toString(16).toUpperCase().padStart(4, "0");
+      throw new KeyTextError(`the key text holds ${char} (U+${name}), which Windows-1252 has ` +
+                             "no byte for; give the key in hexadecimal");
+    }
+  }
+  return Buffer.from(out);
 }
 
 module.exports = {
   Blowfish, DEFAULT, INTERNET, URL_SAFE, escape, unescape, encryptString, decryptString,
   encryptInt, decryptInt, encryptFile, decryptFile, rawQueryValue, runOperation,
+  cipherTextError, keyBytesFromText, KeyTextError,
 };
 if (require.main === module) process.exitCode = main(process.argv.slice(2));

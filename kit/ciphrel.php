@@ -180,6 +180,45 @@ final class CiphrelBlowfish
     }
 }
 
+// Windows-1252's bytes 0x80 to 0x9F as UTF-8; the five it leaves undefined stand for
+// themselves, as Windows converts them.
+const CIPHREL_CP1252_HIGH = ["\u{20AC}", "\u{81}", "\u{201A}", "\u{192}", "\u{201E}",
+    "\u{2026}", "\u{2020}", "\u{2021}", "\u{2C6}", "\u{2030}", "\u{160}", "\u{2039}",
+    "\u{152}", "\u{8D}", "\u{17D}", "\u{8F}", "\u{90}", "\u{2018}", "\u{2019}", "\u{201C}",
+    "\u{201D}", "\u{2022}", "\u{2013}", "\u{2014}", "\u{2DC}", "\u{2122}", "\u{161}",
+    "\u{203A}", "\u{153}", "\u{9D}", "\u{17E}", "\u{178}"];
+
+// The key bytes a key text (UTF-8) stands for: its Windows-1252 bytes, the game's own
+// encoding. A character Windows-1252 has no byte for is an InvalidArgumentException naming it.
+function ciphrel_key_bytes_from_text(string $text): string
+{
+    if (!preg_match('//u', $text)) {
+        throw new InvalidArgumentException(
+            'the key text is not valid UTF-8; give the key in hexadecimal');
+    }
+    $out = '';
+    foreach (preg_split('//u', $text, -1, PREG_SPLIT_NO_EMPTY) as $char) {
+        $bytes = array_values(unpack('C*', $char));
+        $code = match (count($bytes)) {
+            1 => $bytes[0],
+            2 => ($bytes[0] & 0x1F) << 6 | $bytes[1] & 0x3F,
+            3 => ($bytes[0] & 0x0F) << 12 | ($bytes[1] & 0x3F) << 6 | $bytes[2] & 0x3F,
+            default => ($bytes[0] & 0x07) << 18 | ($bytes[1] & 0x3F) << 12
+                       | ($bytes[2] & 0x3F) << 6 | $bytes[3] & 0x3F,
+        };
+        $high = array_search($char, CIPHREL_CP1252_HIGH, true);
+        if ($code < 0x80 || ($code >= 0xA0 && $code <= 0xFF)) {
+            $out .= chr($code);
+        } elseif ($high !== false) {
+            $out .= chr(0x80 + $high);
+        } else {
+            throw new InvalidArgumentException(sprintf('the key text holds %s (U+%04X), which '
+                . 'Windows-1252 has no byte for; give the key in hexadecimal', $char, $code));
+        }
+    }
+    return $out;
+}
+
 function ciphrel_cipher(string $key): CiphrelBlowfish
 {
     static $ciphers = [];
@@ -278,28 +317,102 @@ function ciphrel_raw_query_value(string $query, string $name): ?string
     return null;
 }
 
+// $text unescaped if it is escaped text of the filter $escaped (exactly its bytes escaped,
+// in upper-case hex, as the object writes); else null, and $reason says why.
+function ciphrel_strict_unescape(string $text, string $escaped, ?string &$reason): ?string
+{
+    $data = '';
+    for ($i = 0; $i < strlen($text); $i++) {
+        if ($text[$i] !== '%') {
+            if (strpos($escaped, $text[$i]) !== false) {
+                $reason = sprintf('data has byte 0x%02X at offset %d, which the filter escapes',
+                                  ord($text[$i]), $i);
+                return null;
+            }
+            $data .= $text[$i];
+            continue;
+        }
+        $digits = substr($text, $i + 1, 2);
+        if (!preg_match('/^[0-9A-F]{2}$/D', $digits)
+            || strpos($escaped, chr(hexdec($digits))) === false) {
+            $reason = "data has an escape at offset $i that the object does not write";
+            return null;
+        }
+        $data .= chr(hexdec($digits));
+        $i += 2;
+    }
+    return $data;
+}
+
+// Why $text cannot be escaped cipher text that the object wrote under the filter $escaped,
+// or null when it can: a character the filter escapes, an escape of a byte it leaves as it
+// is (or in lower case), a length that is no whole number of blocks, or text URL-encoded
+// again by a client (each "%" sent as "%25"), which then unescapes to escaped text of whole
+// blocks. Cipher bytes look like that by chance only with four such escapes or more among
+// them, each a "%" and two hex digits: under the URL-safe filter, less than once in 10^15.
+function ciphrel_cipher_text_error(string $text, string $escaped = CIPHREL_URL_SAFE): ?string
+{
+    $escaped .= "\0%";
+    $data = ciphrel_strict_unescape($text, $escaped, $reason);
+    if ($data === null) return $reason;
+    if (strlen($data) % 8 !== 0) {
+        return sprintf('data is %d bytes once unescaped, not a whole number of 8-byte blocks',
+                       strlen($data));
+    }
+    $inner = ciphrel_strict_unescape($data, $escaped, $ignored);
+    if (strpos($data, '%') !== false && $inner !== null && strlen($inner) % 8 === 0) {
+        return 'data is URL-encoded twice: send the text exactly as the game wrote it';
+    }
+    return null;
+}
+
 function ciphrel_usage(): string
 {
     return <<<'TEXT'
-usage: php ciphrel.php OPERATION KEY_HEX [ARGUMENTS]
-  encrypt-string KEY_HEX [default|internet|url-safe|CODES_HEX] < text > escaped text
-  decrypt-string KEY_HEX < escaped text > text
-  encrypt-file KEY_HEX [no-padding] < file > file       (decrypt-file alike)
-  encrypt-int KEY_HEX L R                               (decrypt-int alike)
+usage: php ciphrel.php OPERATION KEY [ARGUMENTS]
+  encrypt-string KEY [default|internet|url-safe|CODES_HEX] < text > escaped text
+  decrypt-string KEY < escaped text > text
+  encrypt-file KEY [no-padding] < file > file           (decrypt-file alike)
+  encrypt-int KEY L R                                   (decrypt-int alike)
   batch < lines "OPERATION KEY_HEX DATA_HEX [OPTION]" > lines of result hex
-KEY_HEX is the key in hexadecimal (spaces and line breaks are ignored; "-" is the empty
-key). A text read from standard input loses one final line ending (LF or CR LF). In a
-batch, "-" stands for no bytes and an integer block is its 8 bytes.
+KEY is the key in hexadecimal (spaces and line breaks are ignored; "-" is the empty key),
+or --key TEXT: the Windows-1252 bytes of the text, as the game has them. L and R are
+32-bit integers, decimal or 0x hexadecimal, with an optional sign. A text read from
+standard input loses one final line ending (LF or CR LF). In a batch, blank lines are
+skipped, "-" stands for no bytes and an integer block is its 8 bytes.
 TEXT;
 }
+
+final class CiphrelUsageError extends InvalidArgumentException {}
+
+// Input that cannot be read (exit 6) or output that cannot be written (exit 7).
+final class CiphrelStreamError extends RuntimeException {}
 
 function ciphrel_unhex(string $text): string
 {
     $hex = $text === '-' ? '' : preg_replace('/\s+/', '', $text);
-    if (!preg_match('/^([0-9a-fA-F]{2})*$/', $hex)) {
-        throw new InvalidArgumentException("'$text' is not hexadecimal");
+    if (!preg_match('/^([0-9a-fA-F]{2})*$/D', $hex)) {
+        throw new CiphrelUsageError("'$text' is not hexadecimal");
     }
     return hex2bin($hex);
+}
+
+// A 32-bit integer as the tool reads it: decimal or 0x hexadecimal with an optional sign,
+// from -2^31 to 2^32 - 1, as its 32 bits.
+function ciphrel_parse_word(string $text): int
+{
+    if (!preg_match('/^([-+]?)(?:0[xX]([0-9a-fA-F]+)|([0-9]+))$/D', $text, $match)) {
+        throw new CiphrelUsageError("'$text' is not an integer");
+    }
+    // Leading zeros do not count; more than ten digits left are out of range anyway.
+    $digits = ltrim($match[2] !== '' ? $match[2] : $match[3], '0');
+    $value = strlen($digits) > 10 ? PHP_INT_MAX
+           : ($match[2] !== '' ? intval($digits, 16) : intval($digits, 10));
+    if ($value > ($match[1] === '-' ? 0x80000000 : 0xFFFFFFFF)) {
+        throw new CiphrelUsageError(
+            "$text is outside the 32-bit integers (-2147483648 to 4294967295)");
+    }
+    return $match[1] === '-' ? -$value & 0xFFFFFFFF : $value;
 }
 
 // One operation on bytes; the integer operations take and give an 8-byte block.
@@ -322,43 +435,80 @@ function ciphrel_run(string $operation, string $key, string $data, string $optio
         [$l, $r] = $run($key, $l, $r);
         return pack('V2', $l, $r);
     }
-    throw new InvalidArgumentException("unknown operation or option: $operation $option");
+    throw new CiphrelUsageError("unknown operation or option: $operation $option");
 }
 
+function ciphrel_read_input(): string
+{
+    $data = @stream_get_contents(STDIN);
+    if ($data === false) throw new CiphrelStreamError('cannot read the input');
+    return $data;
+}
+
+function ciphrel_write_output(string $data): void
+{
+    for ($done = 0; $done < strlen($data); $done += $written) {
+        $written = @fwrite(STDOUT, substr($data, $done));
+        if (!$written) {
+            $error = error_get_last()['message'] ?? '';
+            throw new CiphrelStreamError('cannot write the output'
+                . (preg_match('/errno=\d+ (.*)/', $error, $m) ? ": $m[1]" : ''));
+        }
+    }
+    if (!@fflush(STDOUT)) throw new CiphrelStreamError('cannot write the output');
+}
+
+// The command line, with the tool's exit status: 64 for a mistake in the arguments, 6 input
+// that cannot be read, 7 output that cannot be written; one line tells why.
 function ciphrel_main(array $args): int
 {
     try {
         if ($args === ['batch']) {
-            while (($line = fgets(STDIN)) !== false) {
+            $results = '';
+            foreach (preg_split('/\n/', ciphrel_read_input()) as $line) {
                 $fields = preg_split('/\s+/', trim($line));
                 if ($fields[0] === '') continue;
-                if (count($fields) < 3) throw new InvalidArgumentException("short line: $line");
+                if (count($fields) < 3) throw new CiphrelUsageError('short line: ' . trim($line));
                 $result = ciphrel_run($fields[0], ciphrel_unhex($fields[1]),
                                       ciphrel_unhex($fields[2]), $fields[3] ?? '');
-                echo ($result === '' ? '-' : bin2hex($result)), "\n";
+                $results .= ($result === '' ? '-' : bin2hex($result)) . "\n";
             }
+            ciphrel_write_output($results);
             return 0;
         }
-        if (count($args) < 2) throw new InvalidArgumentException('missing arguments');
-        [$operation, $keyHex] = $args;
-        $key = ciphrel_unhex($keyHex);
+        if (count($args) >= 3 && $args[1] === '--key') {
+            $key = ciphrel_key_bytes_from_text($args[2]);
+            array_splice($args, 1, 1);
+        } elseif (count($args) >= 2) {
+            $key = ciphrel_unhex($args[1]);
+        } else {
+            throw new CiphrelUsageError('missing arguments');
+        }
+        $operation = $args[0];
         if (str_ends_with($operation, '-int')) {
-            $numbers = array_slice($args, 2);
-            if (count($numbers) !== 2 || preg_grep('/^[-+]?(0x[0-9a-f]+|\d+)$/i', $numbers) !== $numbers) {
-                throw new InvalidArgumentException('L and R are integers');
+            if (count($args) !== 4) {
+                throw new CiphrelUsageError("$operation takes two integers, L and R");
             }
-            $words = array_map(fn($x) => intval($x, 0) & 0xFFFFFFFF, $numbers);
-            [, $l, $r] = unpack('l2', ciphrel_run($operation, $key, pack('V2', ...$words)));
-            echo "$l $r\n";
+            $block = pack('V2', ciphrel_parse_word($args[2]), ciphrel_parse_word($args[3]));
+            [, $l, $r] = unpack('l2', ciphrel_run($operation, $key, $block));
+            ciphrel_write_output("$l $r\n");
             return 0;
         }
-        $data = stream_get_contents(STDIN);
+        $option = $args[2] ?? '';
+        ciphrel_run($operation, $key, '', $option);     // a mistake is told before input is read
+        $data = ciphrel_read_input();
         if (str_ends_with($operation, '-string')) $data = preg_replace('/\r?\n\z/', '', $data);
-        echo ciphrel_run($operation, $key, $data, $args[2] ?? '');
+        ciphrel_write_output(ciphrel_run($operation, $key, $data, $option));
         return 0;
-    } catch (InvalidArgumentException $error) {
+    } catch (CiphrelUsageError $error) {
         fwrite(STDERR, 'ciphrel.php: ' . $error->getMessage() . "\n" . ciphrel_usage() . "\n");
         return 64;
+    } catch (InvalidArgumentException $error) {    // a key text with no Windows-1252 bytes
+        fwrite(STDERR, 'ciphrel.php: ' . $error->getMessage() . "\n");
+        return 64;
+    } catch (CiphrelStreamError $error) {
+        fwrite(STDERR, 'ciphrel.php: ' . $error->getMessage() . "\n");
+        return str_contains($error->getMessage(), 'read') ? 6 : 7;
     }
 }
 

@@ -38,12 +38,21 @@ fi
 # The prefix is set up once, with stdio detached: Wine's background services inherit the
 # caller's output and would hold it open. A crash must fail at once, not wait for a dialog;
 # without a window manager, Wine must manage its own windows or it waits on each one.
+# CIPHREL_WINEPREFIX may name a folder of the user's (their own prefix, say): only a folder
+# carrying this script's mark is ever removed, and a folder with other files is left alone.
 mkdir -p "$(dirname "$WINEPREFIX")"
 (
     flock 9
     [ -f "$WINEPREFIX/.ciphrel-ready" ] && exit 0
-    # A prefix whose making was cut short cannot be finished: make it again.
-    rm -rf "$WINEPREFIX"
+    if [ -f "$WINEPREFIX/.ciphrel-made" ]; then
+        # Made here, but its making was cut short and cannot be finished: make it again.
+        rm -rf "$WINEPREFIX"
+    elif [ -e "$WINEPREFIX" ] && [ -n "$(ls -A "$WINEPREFIX" 2>&1 || echo unreadable)" ]; then
+        echo "run32: $WINEPREFIX was not made by scripts/run32.sh and is not an empty" \
+             "folder, so it is left alone; name a new or empty folder in CIPHREL_WINEPREFIX" >&2
+        exit 1
+    fi
+    mkdir -p "$WINEPREFIX" && touch "$WINEPREFIX/.ciphrel-made" || exit 1
     if ! timeout 900 wine wineboot -i >/dev/null 2>&1 </dev/null; then
         echo "run32: Wine could not set up its prefix in $WINEPREFIX" >&2
         exit 1

@@ -52,6 +52,14 @@ for name in PATH HOME LANG CI TERM GTEST_FILTER GTEST_COLOR CTEST_OUTPUT_ON_FAIL
 done >"$job/env"
 # Inside the guest the machine runs 32-bit code itself; the prefix lives on the guest's disk.
 echo "export RUN32=native CIPHREL_WINEPREFIX=/var/lib/ciphrel/wineprefix" >>"$job/env"
+# The guest's /tmp is a tmpfs of its own (Wine's and Xvfb's sockets cannot live on 9p), which
+# hides this machine's /tmp: the entries of it that the job needs (a checkout there, the
+# working folder, a path given as an argument) are bound back at the same place.
+for path in "$here" "$PWD" "$@"; do
+    case "$path" in
+    /tmp/?*) path=${path#/tmp/}; echo "/tmp/${path%%/*}" ;;
+    esac
+done | sort -u >"$job/host-tmp"
 
 # Wine's prefix is about 1.3 GB and takes long to make under emulation: it is kept on a disk
 # image of its own (9p cannot hold Wine's sockets and special files), made once.

@@ -5,7 +5,6 @@ lines as a user types them, each endpoint over loopback.
 
 usage: kit_test.py CIPHREL KNOWN_ANSWERS_TSV SOURCE_DIR
 """
-import http.client
 import os
 import random
 import socket
@@ -13,6 +12,7 @@ import subprocess
 import sys
 import time
 import unittest
+import urllib.parse
 
 CLI = SOURCE = KIT = None
 ANSWERS = []
@@ -28,6 +28,12 @@ LOADERS = {
     "node": ["node", "-e", "process.stdout.write(require('./ciphrel.js').decryptString("
              "Buffer.from('secret'), Buffer.from(process.argv[1])))"],
     "php": ["php", "-r", "require 'ciphrel.php'; echo ciphrel_decrypt_string('secret', $argv[1]);"]}
+
+
+# A key text with a character of each kind: ASCII, Latin-1, Windows-1252's 0x80 to 0x9F
+# (the euro sign among them) and the five code points it leaves undefined.
+KEY_TEXT = "Clé Prix€\x81\x8d\x8f\x90\x9dŒŸž‰ÿ"
+KEY_BYTES = "436ce9205072697880818d8f909d8c9f9e89ff"
 
 
 def tool(args, stdin=b""):
@@ -86,8 +92,9 @@ class Kit(unittest.TestCase):
 
     def test_every_language_gives_the_known_answers_and_the_tools_bytes(self):
         cases = known_answer_cases() + tool_cases()
-        lines = "".join("%s %s %s %s\n" % (operation, key.hex() or "-", data.hex() or "-", option)
-                        for operation, key, data, option, _ in cases)
+        lines = "\n \t\r\n".join(    # blank lines between the cases are skipped
+            "%s %s %s %s" % (operation, key.hex() or "-", data.hex() or "-", option)
+            for operation, key, data, option, _ in cases)
         for language in LIBRARIES:
             result = self.run_library(language, ["batch"], lines.encode())
             self.assertEqual(result.returncode, 0, (language, result.stderr))
@@ -108,13 +115,56 @@ class Kit(unittest.TestCase):
                 self.assertEqual((result.returncode, result.stdout), (0, text), result.stderr)
                 result = self.run_library(language, ["encrypt-string", wrapped, "internet"], text + b"\n")
                 self.assertEqual(result.stdout, escaped[:-1])
-                result = self.run_library(language, ["encrypt-int", "6b", "-1", "0xff"])
-                self.assertEqual(result.stdout, tool(["encrypt-int", "--key", "k", "--", "-1", "0xff"]))
                 for args in ([], ["decrypt-strin", "6b"], ["decrypt-string", "zz"],
-                             ["encrypt-int", "6b", "1"], ["encrypt-file", "6b", "pad"]):
-                    result = self.run_library(language, args)
+                             ["encrypt-int", "6b", "1"], ["encrypt-file", "6b", "pad"],
+                             ["batch"]):
+                    result = self.run_library(language, args, b"encrypt-int 6b\n")
                     self.assertEqual(result.returncode, 64, (args, result.stderr))
                     self.assertIn(b"usage:", result.stderr)
+
+    def test_integers_are_read_as_the_tool_reads_them(self):
+        for pair in (["-1", "0xff"], ["-0x10", "010"], ["-2147483648", "4294967295"],
+                     ["+0XfFfFfFfF", "00000000000007"], ["4294967296", "0"], ["0", "-2147483649"],
+                     ["0x100000000", "0"], ["0x", "1"], ["1_0", "1"], [" 5", "1"], ["5\n", "1"],
+                     ["1e3", "1"], ["٣", "1"]):
+            expected = subprocess.run([CLI, "encrypt-int", "--key", "k", "--"] + pair,
+                                      capture_output=True)
+            for language in LIBRARIES:
+                result = self.run_library(language, ["encrypt-int", "6b"] + pair)
+                self.assertEqual((result.returncode, result.stdout),
+                                 (expected.returncode, expected.stdout), (language, pair))
+
+    def test_a_key_text_stands_for_its_windows_1252_bytes(self):
+        expected = tool(["encrypt-int", "--key-hex", KEY_BYTES, "1", "2"])
+        for language in LIBRARIES:
+            with self.subTest(language):
+                result = self.run_library(language, ["encrypt-int", "--key", KEY_TEXT, "1", "2"])
+                self.assertEqual((result.returncode, result.stdout), (0, expected), result.stderr)
+                for text in ("Ω", "ab\x80", "😀"):
+                    result = self.run_library(language, ["encrypt-int", "--key", text, "1", "2"])
+                    self.assertEqual((result.returncode, result.stdout), (64, b""), text)
+                    self.assertIn(text.encode()[-1:], result.stderr)
+                    self.assertIn(b"hexadecimal", result.stderr)
+
+    def test_output_that_cannot_be_written_is_exit_7_and_one_line(self):
+        for language in LIBRARIES:
+            for args, stdin in ((["encrypt-int", "6b", "1", "2"], b""),
+                                (["encrypt-string", "6b"], b"text"),
+                                (["batch"], b"encrypt-file 6b 01 \n")):
+                with open("/dev/full", "wb") as full:
+                    result = subprocess.run(LIBRARIES[language] + args, input=stdin, stdout=full,
+                                            stderr=subprocess.PIPE, cwd=KIT, timeout=120)
+                self.assertEqual(result.returncode, 7, (language, args, result.stderr))
+                self.assertEqual(result.stderr.count(b"\n"), 1, (language, result.stderr))
+                self.assertIn(b"cannot write the output", result.stderr)
+
+    def test_python_raw_query_value_takes_names_and_queries_as_str_or_bytes(self):
+        sys.path.insert(0, KIT)
+        from ciphrel import raw_query_value
+        for query in (b"x=1&data=AB%2F&data=2", "x=1&data=AB%2F&data=2"):
+            for name in ("data", b"data"):
+                self.assertEqual(raw_query_value(query, name), b"AB%2F", (query, name))
+        self.assertIsNone(raw_query_value(b"database=1", "data"))
 
     def test_each_library_loads_without_reading_its_input(self):
         escaped = tool(["encrypt-string", "--key", "secret", "--url-safe", "loaded"])[:-1]
@@ -123,38 +173,103 @@ class Kit(unittest.TestCase):
                                      stdout=subprocess.PIPE)
             self.assertEqual(child.communicate(timeout=60)[0], b"loaded", language)
 
-    def test_each_endpoint_reads_the_raw_query_and_answers_for_the_game(self):
-        messages = [(b"player=Ann&score=1200", ["--url-safe"]),
-                    ("Grüße #1 50%".encode(), ["--preset", "internet", "--add-codes", "35 127-255"])]
-        for language, command in SERVERS.items():
-            with socket.socket() as probe:          # a free loopback port
-                probe.bind(("127.0.0.1", 0))
-                port = probe.getsockname()[1]
-            server = subprocess.Popen([part.format(port=port) for part in command], cwd=KIT,
-                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                      env=dict(os.environ, CIPHREL_KEY="Level7Key"))
-            try:
-                for message, options in messages:
-                    cipher = tool(["encrypt-string", "--key", "Level7Key"] + options + ["-"], message)
-                    status, body = self.get(port, b"/score?x=1&data=" + cipher[:-1])
-                    self.assertEqual(status, 200, (language, body))
-                    self.assertEqual(tool(["decrypt-string", "--key", "Level7Key", "-"], body),
-                                     b"OK " + message + b"\n", language)
-                self.assertEqual(self.get(port, b"/score?x=1")[0], 400, language)
-            finally:
-                server.terminate()
-                server.wait(timeout=30)
+    def start_server(self, language, **key):
+        """The language's endpoint on a free loopback port, with only the given key variables."""
+        with socket.socket() as probe:
+            probe.bind(("127.0.0.1", 0))
+            port = probe.getsockname()[1]
+        env = {name: value for name, value in os.environ.items() if not name.startswith("CIPHREL")}
+        server = subprocess.Popen([part.format(port=port) for part in SERVERS[language]], cwd=KIT,
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                                  env=dict(env, **key))
+        self.addCleanup(server.wait, timeout=30)
+        self.addCleanup(server.terminate)
+        self.addCleanup(server.stderr.close)
+        return server, port
+
+    def test_each_endpoint_answers_the_games_text_and_refuses_anything_else(self):
+        def url_safe(message):
+            return tool(["encrypt-string", "--key-hex", KEY_BYTES, "--url-safe", "-"],
+                        message)[:-1]
+
+        # A text whose escapes come in a multiple of four: URL-encoded again, it still
+        # unescapes to whole blocks, so only its look gives it away.
+        twice = next(text for text in map(url_safe, (b"player=%d" % n for n in range(200)))
+                     if text.count(b"%") % 4 == 0)
+        text = url_safe("Grüße #1 50%".encode())
+        refused = {     # query value: what the answer says
+            None: b"missing data",
+            urllib.parse.quote(twice, safe="").encode(): b"URL-encoded twice",
+            urllib.parse.quote(text, safe="").encode(): b"once unescaped",
+            text + b"A": b"once unescaped",
+            text[:-3] + b"/": b"byte 0x2F at offset",
+            b"%41" + text[3:]: b"escape at offset 0",
+            text.lower(): b"escape at offset",
+            b"ABC+EFGH": b"byte 0x2B at offset 3",
+            b"ABC%ZZEFGH": b"escape at offset 3"}
+        answers = {}
+        for language in SERVERS:
+            server, port = self.start_server(language, CIPHREL_KEY=KEY_TEXT)
+            for message in (b"player=Ann&score=1200", "Grüße #1 50%".encode(), b""):
+                status, body = self.get(port, b"/score?x=1&data=" + url_safe(message))
+                self.assertEqual(status, 200, (language, message, body))
+                self.assertEqual(tool(["decrypt-string", "--key-hex", KEY_BYTES, "-"], body),
+                                 b"OK " + message + b"\n", language)
+            for value, reason in refused.items():
+                target = b"/score?x=1" + (b"" if value is None else b"&data=" + value)
+                status, body = self.get(port, target)
+                self.assertEqual(status, 400, (language, value, body))
+                self.assertIn(reason, body, (language, value))
+                self.assertEqual(answers.setdefault(value, body), body, (language, value))
+            # Raw bytes above 127: Node's and PHP's own servers refuse them before the endpoint.
+            self.assertNotEqual(self.get(port, b"/score?data=%9A_\x9e\xf0A%1C%13\xb4")[0], 200)
+            # How the documents tell a user to send it: as it is, and not URL-encoded again.
+            url = "http://127.0.0.1:%d/score" % port
+            for curl, expected in ((["%s?data=%s" % (url, text.decode())], b"200"),
+                                   (["-G", "--data-urlencode", "data=" + text.decode(), url],
+                                    b"400")):
+                result = subprocess.run(["curl", "-s", "-o", "/dev/null", "-w", "%{http_code}"]
+                                        + curl, capture_output=True, timeout=60)
+                self.assertEqual(result.stdout, expected, (language, curl))
+
+    def test_each_endpoint_takes_the_key_it_is_given_or_refuses_to_run(self):
+        for language in SERVERS:
+            for key, tool_key in (({"CIPHREL_KEY": "0"}, ["--key", "0"]),
+                                  ({"CIPHREL_KEY_HEX": "00"}, ["--key", ""])):
+                server, port = self.start_server(language, **key)
+                message = tool(["encrypt-string"] + tool_key + ["--url-safe", "hi"])[:-1]
+                status, body = self.get(port, b"/score?data=" + message)
+                self.assertEqual((status, tool(["decrypt-string"] + tool_key + ["-"], body)),
+                                 (200, b"OK hi\n"), (language, key))
+            for key, reason in (({}, b"set the key in CIPHREL_KEY"),
+                                ({"CIPHREL_KEY": ""}, b"CIPHREL_KEY_HEX=00"),
+                                ({"CIPHREL_KEY": "Prix\u03a9"}, "Ω (U+03A9)".encode()),
+                                ({"CIPHREL_KEY": "k", "CIPHREL_KEY_HEX": "6b"}, b"not both"),
+                                ({"CIPHREL_KEY_HEX": "6"}, b"not hexadecimal")):
+                server, port = self.start_server(language, **key)
+                if language == "php":       # no start to refuse: each request is told
+                    status, message = self.get(port, b"/score?data=")
+                    self.assertEqual(status, 500, (key, message))
+                else:
+                    status, message = server.wait(timeout=60), server.stderr.read()
+                    self.assertEqual(status, 64, (language, key, message))
+                self.assertIn(reason, message, (language, key))
 
     def get(self, port, target):
-        """A GET of the target's characters exactly as given; (status, body)."""
+        """A GET of the target's bytes exactly as given: (status, body); no status when the
+        server closed the connection without an answer."""
         for _ in range(150):                        # the server may still be starting
             try:
-                connection = http.client.HTTPConnection("127.0.0.1", port, timeout=10)
-                connection.request("GET", target.decode())
-                response = connection.getresponse()
-                return response.status, response.read()
+                with socket.create_connection(("127.0.0.1", port), timeout=10) as connection:
+                    connection.sendall(b"GET " + target + b" HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n")
+                    answer = b""
+                    while chunk := connection.recv(65536):
+                        answer += chunk
             except ConnectionRefusedError:
                 time.sleep(0.2)
+                continue
+            head, _, body = answer.partition(b"\r\n\r\n")
+            return (int(head.split()[1]) if head else None), body
         self.fail("the server did not start")
 
 
