@@ -376,7 +376,17 @@ int FileCommand(const ParsedArgs& args, bool encrypt) {
     if (args.positional.empty()) return UsageError(args, "missing FILE");
     const std::string* output = args.Find("-o");
     const bool recursive = args.Has("-r") || args.Has("--recursive");
-    const bool many = args.positional.size() > 1 || recursive;
+    std::vector<std::string> files;
+    int unmatched = 0;
+    for (const std::string& argument : args.positional) {
+        std::vector<std::string> matches = ExpandFileArgument(argument);
+        if (matches.empty()) {
+            Fail(ErrFileOpen, "no file matches '" + argument + "'");
+            ++unmatched;
+        }
+        files.insert(files.end(), matches.begin(), matches.end());
+    }
+    const bool many = files.size() > 1 || recursive || unmatched > 0;
     FileRun run{nullptr, encrypt, args.Has("--no-padding"), args.Has("--overwrite"), {}};
     if (run.overwrite && output != nullptr) {
         return UsageError(args, "--overwrite works on FILE itself, without -o");
@@ -384,14 +394,14 @@ int FileCommand(const ParsedArgs& args, bool encrypt) {
     const bool intoFolder = output != nullptr && *output != "-" &&
                             KindOfPath(*output) == PathKind::Folder;
     if (many) {
-        if (std::count(args.positional.begin(), args.positional.end(), "-") > 0) {
+        if (std::count(files.begin(), files.end(), "-") > 0) {
             return UsageError(args, "standard input (FILE -) is one file; give it alone");
         }
         if (output != nullptr && !intoFolder) {
             return UsageError(args, "with several files (or -r), -o names a folder that exists, "
                                     "which receives the results");
         }
-    } else if (args.positional[0] == "-" && (output == nullptr || intoFolder)) {
+    } else if (files[0] == "-" && (output == nullptr || intoFolder)) {
         return UsageError(args, "standard input needs -o naming a file, or -o -");
     }
     CommandKey key;
@@ -400,10 +410,10 @@ int FileCommand(const ParsedArgs& args, bool encrypt) {
 
     // The files, and where a folder given as -o receives each: under its name, or for a
     // walked folder under its path inside that folder.
-    int firstFailure = ExitOk;
-    int failed = 0;
+    int firstFailure = unmatched > 0 ? ErrFileOpen : ExitOk;
+    int failed = unmatched;
     std::vector<Job> jobs;
-    for (const std::string& argument : args.positional) {
+    for (const std::string& argument : files) {
         if (recursive && KindOfPath(argument) == PathKind::Folder) {
             if (!CollectFiles(argument, "", &jobs)) {
                 ++failed;

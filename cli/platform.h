@@ -71,6 +71,9 @@ bool ListFolder(const std::string& folder, std::vector<FolderEntry>* entries);
 // `folder` joined with `name`, and the last part of a path.
 std::string JoinPath(const std::string& folder, const std::string& name);
 std::string BaseName(const std::string& path);
+// The files a FILE argument names: itself, or on Windows, whose shells leave '*' and '?' to
+// the program, the files that match it, in name order (none when nothing matches).
+std::vector<std::string> ExpandFileArgument(const std::string& argument);
 // Creates a folder and the folders above it that are missing.
 bool MakeFolders(const std::string& path);
 // True for the name of a new file this tool makes beside a destination.

@@ -139,6 +139,9 @@ bool ListFolder(const std::string& folder, std::vector<FolderEntry>* entries) {
     return true;
 }
 
+// The shell has expanded the patterns already; a '*' left is part of a name.
+std::vector<std::string> ExpandFileArgument(const std::string& argument) { return {argument}; }
+
 bool MakeFolders(const std::string& path) {
     for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
         std::string part = path.substr(0, slash);

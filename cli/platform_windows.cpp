@@ -308,6 +308,24 @@ bool ListFolder(const std::string& folder, std::vector<FolderEntry>* entries) {
     return true;
 }
 
+std::vector<std::string> ExpandFileArgument(const std::string& argument) {
+    // Windows names hold no '*' or '?', so an argument with one is always a pattern.
+    if (argument.find_first_of("*?") == std::string::npos) return {argument};
+    const std::string folder = argument.substr(0, argument.size() - BaseName(argument).size());
+    std::vector<std::string> files;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(Widen(argument).c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return files;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            files.push_back(folder + Utf8FromWide(found.cFileName));
+        }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
 bool MakeFolders(const std::string& path) {
     // Each folder on the way; those that exist (and "C:") refuse, which is fine.
     for (size_t i = 1; i <= path.size(); ++i) {

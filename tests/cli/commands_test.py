@@ -252,15 +252,16 @@ class Files(ToolTest):
 
     def test_many_files_each_done_or_failed_with_one_summary(self):
         os.makedirs(self.path("levels/world 2")), os.mkdir(self.path("shipped"))
-        plain = {"-weird.dat": b"a" * 10, "levels/one.dat": b"b" * 16, "levels/world 2/two": b"c"}
+        plain = {"-weird.dat": b"a" * 10, "levels/one.dat": b"b" * 16, "levels/world 2/two": b"c",
+                 "levels/three.dat": b"d" * 8}
         for name, data in plain.items():
             self.write(name, data)
         cipher = {name: self.run_tool(["encrypt-file", "--key", "k", "-", "-o", "-"], data).stdout
                   for name, data in plain.items()}
         # A walked folder into a folder: each result keeps its path inside the walked one.
         self.assertEqual(self.ok(["encrypt-file", "--key", "k", "-r", "levels", "-o", "shipped"]),
-                         b"2 files encrypted")
-        for name in ("one.dat", "world 2/two"):
+                         b"3 files encrypted")
+        for name in ("one.dat", "three.dat", "world 2/two"):
             self.assertEqual(self.read("shipped/" + name), cipher["levels/" + name])
         # In place: a missing file fails, the others are done, a file given twice once.
         result = self.run_tool(["encrypt-file", "--key", "k", "-weird.dat", "missing",
@@ -269,6 +270,10 @@ class Files(ToolTest):
                          (6, b"2 files encrypted, 1 skipped, 1 failed\n"), result.stderr)
         for name in ("-weird.dat", "levels/one.dat"):
             self.assertEqual(self.read(name), cipher[name])
+        if WINE:    # Windows' shells leave patterns to the program
+            self.assertEqual(self.ok(["decrypt-file", "--key", "k", "levels/*.dat"]),
+                             b"2 files decrypted")
+            self.assertEqual(self.read("levels/one.dat"), plain["levels/one.dat"])
 
     def test_in_place_keeps_rights_links_and_owner_and_refuses_read_only(self):
         self.posix_only()
