@@ -2,6 +2,9 @@
 // makes beside a destination, and joining and splitting paths kept as UTF-8 text.
 #include "cli/platform.h"
 
+#include <algorithm>
+#include <cctype>
+
 namespace {
 
 #if defined(_WIN32)
@@ -33,6 +36,18 @@ std::string SiblingPrefix(const std::string& destination) {
 
 bool IsOwnTemporaryName(const std::string& name) {
     return name.size() > 1 && name[0] == '.' && name.find(TemporaryMark) != std::string::npos;
+}
+
+bool IsOwnTemporarySuffix(const std::string& suffix) {
+    auto all = [&](size_t from, size_t to, int (*test)(int)) {
+        return to > from && std::all_of(suffix.begin() + long(from), suffix.begin() + long(to),
+                                        [&](char c) { return test((unsigned char)c) != 0; });
+    };
+    size_t dash = suffix.find('-');
+    if (dash != std::string::npos) {
+        return all(0, dash, isdigit) && all(dash + 1, suffix.size(), isdigit);
+    }
+    return suffix.size() == 6 && all(0, 6, isalnum);       // mkstemp's XXXXXX
 }
 
 std::string JoinPath(const std::string& folder, const std::string& name) {

@@ -78,8 +78,10 @@ std::vector<std::string> ExpandFileArgument(const std::string& argument);
 bool MakeFolders(const std::string& path);
 // True for the name of a new file this tool makes beside a destination.
 bool IsOwnTemporaryName(const std::string& name);
-// "dir/.name.ciphrel-" for "dir/name": how the names of those files begin.
+// "dir/.name.ciphrel-" for "dir/name": how the names of those files begin, and whether
+// what follows is what this tool puts there ("<pid>-<count>", or mkstemp's six).
 std::string SiblingPrefix(const std::string& destination);
+bool IsOwnTemporarySuffix(const std::string& suffix);
 
 // Creates and opens for writing a new, empty file in the folder of `destination`. Where
 // the system allows, the file has no name until CloseAndReplace, so not even a killed process

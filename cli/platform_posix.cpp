@@ -11,6 +11,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -35,7 +36,12 @@ void ArmRemoval(const std::string& path) {
     std::memcpy(pendingRemoval, path.c_str(), path.size() + 1);
     removalArmed = 1;
     if (!handlersInstalled) {
+        // A signal the process was started to ignore (nohup, a background job) stays ignored.
         for (int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+            struct sigaction current;
+            if (sigaction(signalNumber, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) {
+                continue;
+            }
             std::signal(signalNumber, RemoveAndReraise);
         }
         handlersInstalled = true;
@@ -154,6 +160,8 @@ bool SeekTo(FILE* stream, int64_t offset) {
     return fseeko(stream, static_cast<off_t>(offset), SEEK_SET) == 0;
 }
 
+// A run holds a lock on its new file while it lives, and the lock goes with the process:
+// a named one without a lock was left by a run that was killed.
 FILE* CreateFileBeside(const std::string& destination, std::string* created) {
 #if defined(O_TMPFILE)
     // Unnamed until it is complete; /proc gives the way to name it then.
@@ -161,14 +169,26 @@ FILE* CreateFileBeside(const std::string& destination, std::string* created) {
     if (unnamed >= 0 && access("/proc/self/fd", X_OK) == 0) {
         FILE* stream = fdopen(unnamed, "wb");
         if (stream != nullptr) {
+            flock(unnamed, LOCK_EX);
             created->clear();
             return stream;
         }
     }
     if (unnamed >= 0) close(unnamed);
 #endif
-    std::string name = SiblingPrefix(destination) + "XXXXXX";
-    int fd = mkstemp(name.data());
+    std::string name;
+    int fd = -1;
+    for (int attempt = 0; attempt < 10 && fd < 0; ++attempt) {
+        name = SiblingPrefix(destination) + "XXXXXX";
+        fd = mkstemp(name.data());
+        if (fd < 0) return nullptr;
+        // Another run may have taken it for a left one before the lock: make another.
+        struct stat status;
+        if (flock(fd, LOCK_EX) == 0 && fstat(fd, &status) == 0 && status.st_nlink == 0) {
+            close(fd);
+            fd = -1;
+        }
+    }
     if (fd < 0) return nullptr;
     FILE* stream = fdopen(fd, "wb");
     if (stream == nullptr) {
@@ -181,9 +201,32 @@ FILE* CreateFileBeside(const std::string& destination, std::string* created) {
     return stream;
 }
 
-// Named new files exist only while a run has its handlers armed, or between naming an
-// unnamed file and the rename; nothing tells a stale one from another run's live one.
-std::vector<std::string> RemoveStaleFilesBeside(const std::string&) { return {}; }
+std::vector<std::string> RemoveStaleFilesBeside(const std::string& destination) {
+    const std::string prefix = SiblingPrefix(destination);
+    const std::string start = BaseName(prefix);
+    const std::string folder = prefix.substr(0, prefix.size() - start.size());
+    std::vector<std::string> removed;
+    DIR* listing = opendir(folder.empty() ? "." : folder.c_str());
+    if (listing == nullptr) return removed;
+    while (dirent* entry = readdir(listing)) {
+        std::string name = entry->d_name;
+        if (name.compare(0, start.size(), start) != 0 ||
+            !IsOwnTemporarySuffix(name.substr(start.size()))) {
+            continue;
+        }
+        std::string path = folder + name;
+        int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
+        struct stat status;
+        if (fd < 0) continue;
+        if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
+            flock(fd, LOCK_EX | LOCK_NB) == 0 && unlink(path.c_str()) == 0) {
+            removed.push_back(path);
+        }
+        close(fd);
+    }
+    closedir(listing);
+    return removed;
+}
 
 void MatchPermissions(const std::string& model, FILE* stream) {
     // mkstemp made the file readable by its owner only.

@@ -98,16 +98,6 @@ void Disarm() {
     LeaveCriticalSection(&pendingLock);
 }
 
-// "<pid>-<count>", the end of the names CreateFileBeside gives.
-bool IsOwnSuffix(const std::string& suffix) {
-    size_t dash = suffix.find('-');
-    auto digits = [&](size_t from, size_t to) {
-        return to > from && std::all_of(suffix.begin() + long(from), suffix.begin() + long(to),
-                                         [](char c) { return c >= '0' && c <= '9'; });
-    };
-    return dash != std::string::npos && digits(0, dash) && digits(dash + 1, suffix.size());
-}
-
 }  // namespace
 
 std::string Utf8FromWide(const wchar_t* text) {
@@ -384,7 +374,7 @@ std::vector<std::string> RemoveStaleFilesBeside(const std::string& destination) 
     do {
         std::string name = Utf8FromWide(found.cFileName);
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY ||
-            !IsOwnSuffix(name.substr(std::min(name.size(), BaseName(prefix).size())))) {
+            !IsOwnTemporarySuffix(name.substr(std::min(name.size(), BaseName(prefix).size())))) {
             continue;
         }
         std::string path = folder + name;
