@@ -23,9 +23,9 @@ const char KeyHelp[] =
     "  --key-file PATH     the key bytes in a file (one final line ending is dropped)\n"
     "A key text stands for the Windows-1252 bytes of its characters, as a game's own\n"
     "text does (e acute, U+00E9, is the byte 0xE9 on every system); a character that\n"
-    "Windows-1252 lacks is refused: give such a key with --key-hex. A key longer than 56 bytes is cut to\n"
-    "its first 56, with a warning, as the object cuts it. A key cannot hold a zero byte;\n"
-    "a key file holds at most 4096 bytes, used as they are.\n";
+    "Windows-1252 lacks is refused: give such a key with --key-hex. A key longer than\n"
+    "56 bytes is cut to its first 56, with a warning, as the object cuts it. A key\n"
+    "cannot hold a zero byte; a key file holds at most 4096 bytes, used as they are.\n";
 
 const char FilterHelp[] =
     "Filter (a new object's settings unless changed):\n"
@@ -69,7 +69,7 @@ const Command Commands[] = {
      "TEXT '-' reads standard input (one final line ending is dropped).\n",
      true, false, KeyOptions, DecryptStringCommand},
     {"encrypt-file", "encrypt files, in place or to other files",
-     "[--no-padding] [-r] FILE... [-o OUT | --overwrite]",
+     "[-r] [--no-padding] FILE... [-o OUT|--overwrite]",
      "Writes the file as \"Encrypt a File\" leaves it: 8-byte blocks from offset 0, each\n"
      "encrypted by itself, no header. A final piece of 1 to 7 bytes is padded with zero\n"
      "bytes and encrypted, or with --no-padding left as it is. Works in chunks, so any\n"
@@ -85,12 +85,12 @@ const Command Commands[] = {
      "  -r, --recursive  FILE may be a folder: every regular file in it and in its\n"
      "                   folders (links are not followed); with -o each result keeps\n"
      "                   its path inside the folder\n"
-     "  --overwrite      write over FILE itself, chunk by chunk, as the object does: needs\n"
-     "                   no room for a copy nor a writable folder and keeps hard links, but\n"
-     "                   an interrupted run leaves the file half done\n",
+     "  --overwrite      write over FILE itself, chunk by chunk, as the object does:\n"
+     "                   needs no room for a copy nor a writable folder and keeps hard\n"
+     "                   links, but an interrupted run leaves the file half done\n",
      true, false, FileOptions, EncryptFileCommand},
     {"decrypt-file", "decrypt files, in place or to other files",
-     "[--no-padding] [-r] FILE... [-o OUT | --overwrite]",
+     "[-r] [--no-padding] FILE... [-o OUT|--overwrite]",
      "Undoes encrypt-file with the same key and padding setting, as \"Decrypt a File\"\n"
      "does. The zero bytes that padding added stay, since the file does not record its\n"
      "length. Otherwise as encrypt-file.\n",
@@ -128,15 +128,16 @@ const Command Commands[] = {
 };
 
 const char EndOfOptionsHelp[] =
-    "After --, every argument is a TEXT, FILE or number, even one that begins with '-'\n"
-    "(a cipher text such as -%F5%08, a file named -h): ciphrel COMMAND [OPTIONS] -- ARG.\n"
-    "Without it, an argument that begins with a single '-' and is no option is taken as\n"
-    "an argument too.\n";
+    "After --, every argument is a TEXT, FILE or number, even one that begins with\n"
+    "'-' (a cipher text such as -%F5%08, a file named -h):\n"
+    "  ciphrel COMMAND [OPTIONS] -- ARGUMENT\n"
+    "Without --, an argument that begins with a single '-' and is no option is taken\n"
+    "as an argument too.\n";
 
 const char ExitHelp[] =
-    "Exit status: 0 done; 6 a file cannot be opened or read; 7 a file or standard output\n"
-    "cannot be written; 64 a usage error or a key file that cannot be read; 71 out of\n"
-    "memory.\n";
+    "Exit status: 0 done; 6 a file cannot be opened or read; 7 a file or standard\n"
+    "output cannot be written; 64 a usage error or a key file that cannot be read;\n"
+    "71 out of memory.\n";
 
 void PrintOverview() {
     std::printf("usage: ciphrel COMMAND [OPTIONS] ARGUMENTS\n\n"
@@ -145,7 +146,7 @@ void PrintOverview() {
     for (const Command& command : Commands) {
         std::printf("  %-16s %s\n", command.name, command.summary);
     }
-    std::printf("\nRun 'ciphrel COMMAND --help' for a command's options.\n%s%s",
+    std::printf("\nRun 'ciphrel COMMAND --help' for a command's options.\n\n%s\n%s",
                 EndOfOptionsHelp, ExitHelp);
 }
 

@@ -112,7 +112,9 @@ void WriteMessage(const std::string& utf8) {
         DWORD written;
         WriteConsoleW(console, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
     } else {
+        // At once, in order with what goes to standard output.
         std::fwrite(utf8.data(), 1, utf8.size(), stderr);
+        std::fflush(stderr);
     }
 }
 
