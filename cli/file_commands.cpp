@@ -334,7 +334,11 @@ int ProcessFile(FileRun* run, const std::string& input, const std::string& outpu
         DiscardNewFile(out, temporary);
     } else if (!CloseAndReplace(out, temporary, destination)) {
         int error = LastError();
-        status = WriteError(destination, error, inPlace);
+        std::string message = "cannot replace '" + destination + "': " + DescribeError(error);
+        if (IsNoSpace(error) && inPlace) {
+            message += "; --overwrite writes over the file itself, as the object does";
+        }
+        status = Fail(ErrFileWrite, message);
     } else {
         run->results.push_back(IdentityOf(destination));
     }

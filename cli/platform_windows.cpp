@@ -203,10 +203,11 @@ bool IsNoSpace(int error) {
 }
 
 FILE* OpenFile(const std::string& path, bool forUpdate) {
+    // Delete sharing, so that reading a file never keeps another run from replacing it.
     HANDLE handle = CreateFileW(Widen(path).c_str(),
                                 GENERIC_READ | (forUpdate ? GENERIC_WRITE : 0),
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return nullptr;
     return StreamOf(handle, forUpdate ? _O_RDWR : _O_RDONLY, forUpdate ? "r+b" : "rb");
 }
@@ -424,6 +425,8 @@ bool CloseAndReplace(FILE* stream, const std::string& from, const std::string& t
     BOOL moved = MoveFileExW(Widen(from).c_str(), Widen(to).c_str(),
                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
     DWORD error = GetLastError();
+    // Read-only destinations were refused before: denied now means open elsewhere.
+    if (!moved && error == ERROR_ACCESS_DENIED) error = ERROR_SHARING_VIOLATION;
     if (!moved && removalArmed) DeleteFileW(pendingRemoval.c_str());
     removalArmed = false;
     LeaveCriticalSection(&pendingLock);
