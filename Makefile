@@ -2,9 +2,12 @@
 #   make        installs what is missing, builds dist/ciphrel.dll and dist/ciphrel.exe
 #               and runs the demo
 #   make test   installs what is missing, builds and runs every test
-.PHONY: all deps module native sanitize fuzzers fuzz bench dist demo test clean
+#   make tool   installs what is missing and builds the Linux tool, build/native/ciphrel
+#   make install   puts it in $(DESTDIR)$(PREFIX)/bin (PREFIX=/usr/local by default)
+.PHONY: all deps module native sanitize fuzzers fuzz bench dist demo test tool install clean
 
 JOBS ?= 2
+PREFIX ?= /usr/local
 FUZZ_SECONDS ?= 60
 # Where the 32-bit module runs under Wine: auto (this machine when it executes 32-bit code,
 # else a QEMU guest), native or guest (scripts/run32.sh).
@@ -47,6 +50,13 @@ bench: native dist
 	@build/native/bench/bench
 	@cp dist/ciphrel.dll build/module/ciphrel.dll
 	@scripts/wine-run.sh build/module/dll_file_bench.exe
+
+tool: build/native/Makefile
+	@cmake --build build/native -j$(JOBS) --target ciphrel_cli
+
+install: tool
+	@install -D -s -m 755 build/native/ciphrel $(DESTDIR)$(PREFIX)/bin/ciphrel
+	@echo "$(DESTDIR)$(PREFIX)/bin/ciphrel installed"
 
 dist: module
 	@mkdir -p dist

@@ -23,7 +23,8 @@ const OptionSpec KeyAndFilterOptions[] = {
     {nullptr, false}};
 const OptionSpec FileOptions[] = {
     {"--key", true}, {"--key-hex", true}, {"--key-file", true}, {"--no-padding", false},
-    {"--overwrite", false}, {"-o", true}, {nullptr, false}};
+    {"--overwrite", false}, {"-o", true}, {"--recursive", false}, {"-r", false},
+    {nullptr, false}};
 
 // Bytes that stay literal in a URL-safe text: letters, digits and "-._~", which no URL,
 // form field or query parser changes. Everything else is escaped.
@@ -51,7 +52,7 @@ void EndProgressLine() {
 
 int Fail(int code, const std::string& message) {
     EndProgressLine();
-    std::fprintf(stderr, "ciphrel: %s\n", message.c_str());
+    WriteMessage("ciphrel: " + message + "\n");
     return code;
 }
 
@@ -62,7 +63,7 @@ int UsageError(const ParsedArgs& args, const std::string& message) {
 
 void Warn(const std::string& message) {
     EndProgressLine();
-    std::fprintf(stderr, "ciphrel: warning: %s\n", message.c_str());
+    WriteMessage("ciphrel: warning: " + message + "\n");
 }
 
 // "-5", "-0.5" and "-inf" are values to commands that take numbers, not options.
@@ -72,12 +73,22 @@ static bool IsNumber(const char* text) {
     return end != text && *end == '\0';
 }
 
-int ParseArguments(int argc, char** argv, int first, const OptionSpec* specs,
+static const OptionSpec* FindOption(const OptionSpec* specs, const std::string& name) {
+    while (specs->name != nullptr && name != specs->name) ++specs;
+    return specs->name != nullptr ? specs : nullptr;
+}
+
+int ParseArguments(const std::vector<std::string>& args, size_t first, const OptionSpec* specs,
                    ParsedArgs* parsed) {
     bool optionsEnded = false;
-    for (int i = first; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (optionsEnded || arg.size() < 2 || arg[0] != '-' || IsNumber(argv[i])) {
+    for (size_t i = first; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        // Options are "--name" besides -o, -r and -h, so "-%F5%08" (a cipher text) or
+        // "-weird.dat" can only be an argument.
+        bool argument = optionsEnded || arg.size() < 2 || arg[0] != '-' ||
+                        IsNumber(arg.c_str()) ||
+                        (arg[1] != '-' && arg != "-h" && FindOption(specs, arg) == nullptr);
+        if (argument) {
             parsed->positional.push_back(arg);
             continue;
         }
@@ -98,12 +109,15 @@ int ParseArguments(int argc, char** argv, int first, const OptionSpec* specs,
             value = arg.substr(equals + 1);
             inlineValue = true;
         }
-        const OptionSpec* option = specs;
-        while (option->name != nullptr && name != option->name) ++option;
-        if (option->name == nullptr) return UsageError(*parsed, "unknown option " + name);
+        const OptionSpec* option = FindOption(specs, name);
+        if (option == nullptr) {
+            return UsageError(*parsed, "unknown option " + name + "; a TEXT or FILE that "
+                              "begins with '-' goes after '--': ciphrel " + parsed->command +
+                              " [OPTIONS] -- " + arg);
+        }
         if (option->takesValue && !inlineValue) {
-            if (i + 1 >= argc) return UsageError(*parsed, name + " needs a value");
-            value = argv[++i];
+            if (i + 1 >= args.size()) return UsageError(*parsed, name + " needs a value");
+            value = args[++i];
         } else if (!option->takesValue && inlineValue) {
             return UsageError(*parsed, name + " takes no value");
         }
@@ -115,12 +129,12 @@ int ParseArguments(int argc, char** argv, int first, const OptionSpec* specs,
 }
 
 int PrintLine(const std::string& text) {
+    // Reading a text back drops one final LF or CR LF (as echo and editors add them), so a
+    // text that ends in CR gets CR LF: then what is read back is the text exactly.
+    std::string line = text + (!text.empty() && text.back() == '\r' ? "\r\n" : "\n");
     UseBinaryMode(stdout);
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fputc('\n', stdout);
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        return Fail(ErrFileWrite, std::string("cannot write standard output: ") +
-                                      std::strerror(errno));
+    if (!WriteAll(stdout, line.data(), line.size()) || std::fflush(stdout) != 0) {
+        return Fail(ErrFileWrite, "cannot write standard output: " + DescribeError(LastError()));
     }
     return ExitOk;
 }
@@ -159,11 +173,11 @@ static void DropFinalLineEnding(std::string* text) {
 static bool ReadAll(FILE* stream, std::string* content, size_t limit) {
     char chunk[65536];
     size_t got;
-    while (content->size() <= limit &&
-           (got = std::fread(chunk, 1, sizeof chunk, stream)) > 0) {
+    bool failed = false;
+    while (content->size() <= limit && (got = ReadSome(stream, chunk, sizeof chunk, &failed))) {
         content->append(chunk, got);
     }
-    return std::ferror(stream) == 0;
+    return !failed;
 }
 
 int RequireKeyOption(const ParsedArgs& args, size_t expectedArguments) {
@@ -187,18 +201,19 @@ int LoadKey(const ParsedArgs& args, CommandKey* key) {
 
     std::string bytes;
     if (text != nullptr) {
-        bytes = *text;
+        std::string problem;
+        if (!KeyTextBytes(*text, &bytes, &problem)) return UsageError(args, problem);
     } else if (hex != nullptr) {
         std::string problem = DecodeHex(*hex, &bytes);
         if (!problem.empty()) return UsageError(args, "--key-hex " + problem);
     } else {
-        FILE* stream = std::fopen(file->c_str(), "rb");
+        FILE* stream = OpenFile(*file, false);
         bool read = stream != nullptr && ReadAll(stream, &bytes, MaxKeyFileSize);
-        int error = errno;
+        int error = LastError();
         if (stream != nullptr) std::fclose(stream);
         if (!read) {
             return Fail(ExitUsage, "cannot read key file '" + *file + "': " +
-                                       std::strerror(error));
+                                       DescribeError(error));
         }
         if (bytes.size() > MaxKeyFileSize) {
             return Fail(ExitUsage, "key file '" + *file + "' is longer than " +
@@ -278,7 +293,11 @@ int LoadFilter(const ParsedArgs& args, CommandFilter* filter) {
     }
     // Options add to a preset's lists, as a designer adds to them after pressing its
     // button; without a preset --codes is the whole list in place of the default.
-    if (const std::string* chars = args.Find("--chars")) characters += *chars;
+    std::string bytes, problem;
+    if (const std::string* chars = args.Find("--chars")) {
+        if (!TextArgumentBytes(*chars, &bytes, &problem)) return UsageError(args, problem);
+        characters += bytes;
+    }
     if (const std::string* list = args.Find("--codes")) {
         if (presetName == nullptr) codes.clear();
         std::string problem = ParseCodes(*list, false, &codes);
@@ -311,7 +330,8 @@ int LoadFilter(const ParsedArgs& args, CommandFilter* filter) {
     // Filter by Code", any number of them.
     std::vector<int> added;
     if (const std::string* chars = args.Find("--add-chars")) {
-        for (unsigned char c : *chars) added.push_back(c);
+        if (!TextArgumentBytes(*chars, &bytes, &problem)) return UsageError(args, problem);
+        for (unsigned char c : bytes) added.push_back(c);
     }
     if (const std::string* list = args.Find("--add-codes")) {
         std::string problem = ParseCodes(*list, true, &added);
@@ -326,8 +346,9 @@ int LoadFilter(const ParsedArgs& args, CommandFilter* filter) {
 
 int ReadText(const ParsedArgs& args, const std::string& argument, std::string* text) {
     if (argument != "-") {
-        *text = argument;
-        return ExitOk;
+        std::string problem;
+        return TextArgumentBytes(argument, text, &problem) ? ExitOk
+                                                           : UsageError(args, problem);
     }
     UseBinaryMode(stdin);
     text->clear();

@@ -34,9 +34,10 @@ struct ParsedArgs {
     bool Has(const char* name) const { return Find(name) != nullptr; }
 };
 
-// Reads argv[first...] against the options a command accepts. ExitOk, or ExitUsage after
-// printing the reason. "--" ends the options; "-" and negative numbers are arguments.
-int ParseArguments(int argc, char** argv, int first, const OptionSpec* specs,
+// Reads args[first...] against the options a command accepts. ExitOk, or ExitUsage after
+// printing the reason. "--" ends the options; "-", negative numbers and anything else that
+// begins with a single '-' but is no option of the command are arguments.
+int ParseArguments(const std::vector<std::string>& args, size_t first, const OptionSpec* specs,
                    ParsedArgs* parsed);
 
 // One line on standard error: "ciphrel: <message>". Fail returns `code` for the caller to
@@ -48,8 +49,13 @@ void Warn(const std::string& message);
 // to a bar; the bar says when it has drawn one.
 void SetProgressLineOpen();
 void EndProgressLine();
-// Writes `text` and a line ending to standard output; 7 when it cannot be written.
+// Writes `text` and a line ending to standard output; 7 when it cannot be written. The line
+// ending is LF, or CR LF after a text that ends in CR: ReadText drops exactly that again.
 int PrintLine(const std::string& text);
+
+// The Windows-1252 bytes a key text (UTF-8) stands for; false, with the reason, when it is
+// not UTF-8 or holds a character that Windows-1252 lacks.
+bool KeyTextBytes(const std::string& utf8, std::string* bytes, std::string* problem);
 
 // The one key of a command, expanded by the engine's key ring exactly as the object's
 // "Add an Encryption Key" expands it, cut to 56 bytes with a warning when longer.
@@ -74,8 +80,8 @@ struct CommandFilter {
 };
 int LoadFilter(const ParsedArgs& args, CommandFilter* filter);
 
-// TEXT as given, or standard input for "-" (without one final line ending). A text holds
-// no zero byte, since the object's strings end at the first one.
+// TEXT as given (on Windows in the ANSI code page), or standard input for "-" without one
+// final LF or CR LF. A text holds no zero byte, since the object's strings end at the first.
 int ReadText(const ParsedArgs& args, const std::string& argument, std::string* text);
 // A 32-bit value written in decimal (signed or unsigned) or as 0x hexadecimal.
 bool ParseWord(const std::string& text, uint32_t* word);

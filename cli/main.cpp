@@ -4,6 +4,7 @@
 #include <exception>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "cli/cli.h"
 #include "cli/platform.h"
@@ -20,8 +21,11 @@ const char KeyHelp[] =
     "  --key TEXT          the key text, as the game gives it\n"
     "  --key-hex HEX       the key bytes in hexadecimal\n"
     "  --key-file PATH     the key bytes in a file (one final line ending is dropped)\n"
-    "A key longer than 56 bytes is cut to its first 56, with a warning, as the object\n"
-    "cuts it. A key cannot hold a zero byte; a key file holds at most 4096 bytes.\n";
+    "A key text stands for the Windows-1252 bytes of its characters, as a game's own\n"
+    "text does (e acute, U+00E9, is the byte 0xE9 on every system); a character that\n"
+    "Windows-1252 lacks is refused: give such a key with --key-hex. A key longer than\n"
+    "56 bytes is cut to its first 56, with a warning, as the object cuts it. A key\n"
+    "cannot hold a zero byte; a key file holds at most 4096 bytes, used as they are.\n";
 
 const char FilterHelp[] =
     "Filter (a new object's settings unless changed):\n"
@@ -64,8 +68,8 @@ const Command Commands[] = {
      "the filter, the bytes decrypted, and the text up to its first zero byte.\n"
      "TEXT '-' reads standard input (one final line ending is dropped).\n",
      true, false, KeyOptions, DecryptStringCommand},
-    {"encrypt-file", "encrypt a file, in place or to another file",
-     "[--no-padding] FILE [-o OUT | --overwrite]",
+    {"encrypt-file", "encrypt files, in place or to other files",
+     "[-r] [--no-padding] FILE... [-o OUT|--overwrite]",
      "Writes the file as \"Encrypt a File\" leaves it: 8-byte blocks from offset 0, each\n"
      "encrypted by itself, no header. A final piece of 1 to 7 bytes is padded with zero\n"
      "bytes and encrypted, or with --no-padding left as it is. Works in chunks, so any\n"
@@ -73,13 +77,20 @@ const Command Commands[] = {
      "destination, which then replaces it: an interrupted run leaves the destination as\n"
      "it was, but the file gets a new identity (other hard links keep the old content).\n"
      "Without -o the destination is FILE itself; -o - writes to standard output; FILE -\n"
-     "reads standard input. A read-only destination is refused.\n"
-     "  --overwrite   write over FILE itself, chunk by chunk, as the object does: needs\n"
-     "                no room for a copy nor a writable folder and keeps hard links, but\n"
-     "                an interrupted run leaves the file half done\n",
+     "reads standard input; -o naming a folder puts the result there under FILE's name.\n"
+     "A read-only destination is refused.\n"
+     "Several FILEs are done one after the other; one that fails leaves the others done,\n"
+     "and a last line counts them (\"3 files encrypted, 1 failed\"). The exit status is\n"
+     "then that of the first file that failed. -o then names a folder.\n"
+     "  -r, --recursive  FILE may be a folder: every regular file in it and in its\n"
+     "                   folders (links are not followed); with -o each result keeps\n"
+     "                   its path inside the folder\n"
+     "  --overwrite      write over FILE itself, chunk by chunk, as the object does:\n"
+     "                   needs no room for a copy nor a writable folder and keeps hard\n"
+     "                   links, but an interrupted run leaves the file half done\n",
      true, false, FileOptions, EncryptFileCommand},
-    {"decrypt-file", "decrypt a file, in place or to another file",
-     "[--no-padding] FILE [-o OUT | --overwrite]",
+    {"decrypt-file", "decrypt files, in place or to other files",
+     "[-r] [--no-padding] FILE... [-o OUT|--overwrite]",
      "Undoes encrypt-file with the same key and padding setting, as \"Decrypt a File\"\n"
      "does. The zero bytes that padding added stay, since the file does not record its\n"
      "length. Otherwise as encrypt-file.\n",
@@ -94,11 +105,13 @@ const Command Commands[] = {
      true, false, KeyOptions, DecryptIntCommand},
     {"to-int", "the bit pattern of a float, as an integer", "FLOAT",
      "Prints what \"ConvertToInteger(\" gives: the single-precision float's 32 bits as a\n"
-     "signed integer.\n",
+     "signed integer. FLOAT may be inf, -inf, nan or nan(0xHHHHHH) with the NaN's 23 low\n"
+     "bits (as to-float writes it).\n",
      false, false, NoOptions, ToIntCommand},
     {"to-float", "the float with an integer's bit pattern", "INT",
      "Prints what \"ConvertToFloat(\" gives, with enough digits for to-int to give INT\n"
-     "back.\n",
+     "back. A NaN is written with its 23 low bits, as nan(0x400000) or -nan(0x7fffff),\n"
+     "which to-int reads back to the same INT.\n",
      false, false, NoOptions, ToFloatCommand},
     {"filter", "escape a text under the character filter", "TEXT",
      "Prints what \"FilterString$(\" gives: every filtered byte as '%' and two\n"
@@ -109,15 +122,22 @@ const Command Commands[] = {
      "standard input.\n",
      false, false, NoOptions, DefilterCommand},
     {"random-key", "a random key, in hexadecimal", "[LENGTH]",
-     "Prints LENGTH (default 56, at most 56) random bytes from 1 to 255 in hexadecimal,\n"
+     "Prints LENGTH (1 to 56, default 56) random bytes from 1 to 255 in hexadecimal,\n"
      "for --key-hex. Unlike \"RandomKey$(\" it draws from the system's generator.\n",
      false, false, NoOptions, RandomKeyCommand},
 };
 
+const char EndOfOptionsHelp[] =
+    "After --, every argument is a TEXT, FILE or number, even one that begins with\n"
+    "'-' (a cipher text such as -%F5%08, a file named -h):\n"
+    "  ciphrel COMMAND [OPTIONS] -- ARGUMENT\n"
+    "Without --, an argument that begins with a single '-' and is no option is taken\n"
+    "as an argument too.\n";
+
 const char ExitHelp[] =
-    "Exit status: 0 done; 6 a file cannot be opened or read; 7 a file or standard output\n"
-    "cannot be written; 64 a usage error or a key file that cannot be read; 71 out of\n"
-    "memory.\n";
+    "Exit status: 0 done; 6 a file cannot be opened or read; 7 a file or standard\n"
+    "output cannot be written; 64 a usage error or a key file that cannot be read;\n"
+    "71 out of memory.\n";
 
 void PrintOverview() {
     std::printf("usage: ciphrel COMMAND [OPTIONS] ARGUMENTS\n\n"
@@ -126,7 +146,8 @@ void PrintOverview() {
     for (const Command& command : Commands) {
         std::printf("  %-16s %s\n", command.name, command.summary);
     }
-    std::printf("\nRun 'ciphrel COMMAND --help' for a command's options.\n%s", ExitHelp);
+    std::printf("\nRun 'ciphrel COMMAND --help' for a command's options.\n\n%s\n%s",
+                EndOfOptionsHelp, ExitHelp);
 }
 
 void PrintCommandHelp(const Command& command) {
@@ -134,12 +155,12 @@ void PrintCommandHelp(const Command& command) {
                 command.filtered ? " [FILTER]" : "", command.usage, command.details);
     if (command.keyed) std::printf("\n%s", KeyHelp);
     if (command.filtered) std::printf("\n%s", FilterHelp);
-    std::printf("\n%s", ExitHelp);
+    std::printf("\n%s\n%s", EndOfOptionsHelp, ExitHelp);
 }
 
-int Run(int argc, char** argv) {
-    if (argc < 2) return Fail(ExitUsage, "missing COMMAND (see 'ciphrel --help')");
-    std::string name = argv[1];
+int Run(const std::vector<std::string>& argv) {
+    if (argv.size() < 2) return Fail(ExitUsage, "missing COMMAND (see 'ciphrel --help')");
+    const std::string& name = argv[1];
     if (name == "--help" || name == "-h" || name == "help") {
         PrintOverview();
         return ExitOk;
@@ -149,7 +170,7 @@ int Run(int argc, char** argv) {
         if (name != command.name) continue;
         ParsedArgs args;
         args.command = command.name;
-        if (int status = ParseArguments(argc, argv, 2, command.options, &args)) return status;
+        if (int status = ParseArguments(argv, 2, command.options, &args)) return status;
         if (args.help) {
             PrintCommandHelp(command);
             return ExitOk;
@@ -159,13 +180,11 @@ int Run(int argc, char** argv) {
     return Fail(ExitUsage, "unknown command '" + name + "' (see 'ciphrel --help')");
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int RunAndClean(const std::vector<std::string>& argv) {
     int status;
     // Whatever goes wrong, a new file that is not finished does not stay behind.
     try {
-        status = Run(argc, argv);
+        status = Run(argv);
     } catch (const std::bad_alloc&) {
         status = Fail(ExitNoMemory, "out of memory");
     } catch (const std::exception& error) {
@@ -178,3 +197,19 @@ int main(int argc, char** argv) {
     }
     return status;
 }
+
+}  // namespace
+
+#if defined(_WIN32)
+// The wide command line, so that paths and keys keep every character whatever the ANSI
+// code page; the arguments are UTF-8 from here on.
+int wmain(int argc, wchar_t** argv) {
+    std::vector<std::string> arguments;
+    for (int i = 0; i < argc; ++i) arguments.push_back(Utf8FromWide(argv[i]));
+    return RunAndClean(arguments);
+}
+#else
+int main(int argc, char** argv) {
+    return RunAndClean(std::vector<std::string>(argv, argv + argc));
+}
+#endif

@@ -1,6 +1,9 @@
 // The tool's commands on texts and numbers: escaped cipher text, integer blocks, float
 // bit patterns, the %XX codec and random keys, all through the engine's operations.
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -90,26 +93,79 @@ int DecryptStringCommand(const ParsedArgs& args) { return StringCommand(args, fa
 int EncryptIntCommand(const ParsedArgs& args) { return IntCommand(args, true); }
 int DecryptIntCommand(const ParsedArgs& args) { return IntCommand(args, false); }
 
+// Infinities and NaNs are read and written here, bit by bit: printf and strtof differ
+// between C libraries there, and a NaN's payload would not survive them.
+constexpr uint32_t SignBit = 0x80000000u;
+constexpr uint32_t ExponentBits = 0x7F800000u;
+constexpr uint32_t FractionBits = 0x007FFFFFu;
+constexpr uint32_t QuietNaN = 0x7FC00000u;      // what a plain "nan" stands for
+
+bool EqualsIgnoringCase(const std::string& text, size_t from, size_t length, const char* word) {
+    if (from + length > text.size() || std::strlen(word) != length) return false;
+    for (size_t i = 0; i < length; ++i) {
+        if (std::tolower(static_cast<unsigned char>(text[from + i])) != word[i]) return false;
+    }
+    return true;
+}
+
+enum class Special { No, Yes, Bad };
+
+// "inf", "infinity", "nan" and "nan(0xHHHHHH)", signed or not; Bad for another "nan(...)".
+Special ParseSpecialFloat(const std::string& text, uint32_t* bits) {
+    size_t i = text[0] == '-' || text[0] == '+' ? 1 : 0;
+    uint32_t sign = text[0] == '-' ? SignBit : 0;
+    size_t rest = text.size() - i;
+    if (EqualsIgnoringCase(text, i, rest, "inf") || EqualsIgnoringCase(text, i, rest, "infinity")) {
+        *bits = sign | ExponentBits;
+        return Special::Yes;
+    }
+    if (!EqualsIgnoringCase(text, i, std::min<size_t>(rest, 3), "nan")) return Special::No;
+    if (rest == 3) {
+        *bits = sign | QuietNaN;
+        return Special::Yes;
+    }
+    uint32_t payload;
+    if (rest < 6 || text[i + 3] != '(' || text.back() != ')' || text[i + 4] == '-' ||
+        !ParseWord(text.substr(i + 4, rest - 5), &payload) || payload == 0 ||
+        payload > FractionBits) {
+        return Special::Bad;
+    }
+    *bits = sign | ExponentBits | payload;
+    return Special::Yes;
+}
+
 int ToIntCommand(const ParsedArgs& args) {
     if (int status = ExpectArguments(args, 1, 1, "FLOAT")) return status;
     const std::string& text = args.positional[0];
+    uint32_t bits = 0;
+    Special special = ParseSpecialFloat(text, &bits);
     char* end = nullptr;
-    float value = std::strtof(text.c_str(), &end);
-    if (end == text.c_str() || *end != '\0') return UsageError(args, "FLOAT is a number");
-    int32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return PrintLine(std::to_string(bits));
+    if (special == Special::No) {
+        float value = std::strtof(text.c_str(), &end);
+        std::memcpy(&bits, &value, sizeof bits);
+    }
+    if (special == Special::Bad || (special == Special::No && (end == text.c_str() || *end))) {
+        return UsageError(args, "FLOAT is a number, inf, nan or nan(0x1 to 0x7fffff)");
+    }
+    return PrintLine(std::to_string(static_cast<int32_t>(bits)));
 }
 
 int ToFloatCommand(const ParsedArgs& args) {
     if (int status = ExpectArguments(args, 1, 1, "INT")) return status;
     uint32_t bits;
     if (!ParseWord(args.positional[0], &bits)) return UsageError(args, "INT is a 32-bit integer");
-    float value;
-    std::memcpy(&value, &bits, sizeof value);
-    // Nine significant digits name every float exactly, so to-int gives the bits back.
     char text[32];
-    std::snprintf(text, sizeof text, "%.9g", static_cast<double>(value));
+    const char* sign = bits & SignBit ? "-" : "";
+    if ((bits & ExponentBits) == ExponentBits && (bits & FractionBits) != 0) {
+        std::snprintf(text, sizeof text, "%snan(0x%x)", sign, bits & FractionBits);
+    } else if ((bits & ExponentBits) == ExponentBits) {
+        std::snprintf(text, sizeof text, "%sinf", sign);
+    } else {
+        float value;
+        std::memcpy(&value, &bits, sizeof value);
+        // Nine significant digits name every float exactly, so to-int gives the bits back.
+        std::snprintf(text, sizeof text, "%.9g", static_cast<double>(value));
+    }
     return PrintLine(text);
 }
 
@@ -138,11 +194,14 @@ int RandomKeyCommand(const ParsedArgs& args) {
     if (int status = ExpectArguments(args, 0, 1, "LENGTH")) return status;
     int32_t length = DefaultRandomKeyLength;
     if (!args.positional.empty()) {
-        uint32_t word;
-        if (!ParseWord(args.positional[0], &word)) {
-            return UsageError(args, "LENGTH is a number of bytes");
+        const std::string& text = args.positional[0];
+        // Digits only: no sign, so "-1" cannot wrap round to a huge or an empty key.
+        if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos ||
+            text.find_first_not_of('0') == std::string::npos) {
+            return UsageError(args, "LENGTH is a number of bytes from 1 to " +
+                                        std::to_string(MaxKeyLength));
         }
-        length = static_cast<int32_t>(word);
+        length = text.size() > 4 ? MaxKeyLength + 1 : std::stoi(text);
     }
     if (length > MaxKeyLength) {
         Warn("a key holds at most " + std::to_string(MaxKeyLength) + " bytes; making one of " +

@@ -13,7 +13,8 @@ if(WIN32)
     set_target_properties(ciphrel_cli PROPERTIES OUTPUT_NAME ciphrel)
     target_link_libraries(ciphrel_cli PRIVATE ciphrel_cli_core)
     target_compile_definitions(ciphrel_cli PRIVATE CIPHREL_VERSION="${PROJECT_VERSION}")
-    target_link_options(ciphrel_cli PRIVATE ${MODULE_LINK_OPTIONS} -s)
+    # wmain: the command line arrives as wide characters, never through the ANSI code page.
+    target_link_options(ciphrel_cli PRIVATE ${MODULE_LINK_OPTIONS} -municode -s)
     # Every Wine start of the test happens inside one run32.sh call: where 32-bit code
     # runs only in a guest, each call boots it.
     add_test(NAME wine.cli.commands

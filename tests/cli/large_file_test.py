@@ -33,9 +33,11 @@ def main():
                 f.seek(offset)
                 f.write(data)
 
-        status = subprocess.run([cli, "encrypt-file", "--key", KEY, path]).returncode
+        result = subprocess.run([cli, "encrypt-file", "--key", KEY, path], stderr=subprocess.PIPE)
         padded = (SIZE + 7) // 8 * 8
-        check(status == 0 and os.path.getsize(path) == padded, "encryption failed or did not pad")
+        check(result.returncode == 0 and os.path.getsize(path) == padded,
+              "encryption failed or did not pad")
+        check(b"a game cannot open the result" in result.stderr, "no warning about 2 GiB")
         check(os.listdir(folder) == ["large.bin"], "a file was left behind")
         zero_block = subprocess.run([cli, "encrypt-file", "--key", KEY, "-", "-o", "-"],
                                     input=bytes(8), capture_output=True, check=True).stdout
