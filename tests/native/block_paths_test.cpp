@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <string>
 #include <random>
 #include <vector>
 
@@ -24,10 +23,12 @@ TEST(BlockPaths, TheMeasuredFastestPathIsChosen) {
     for (int32_t index = 0; index < BlockPathCount; ++index) {
         const BlockPath path = static_cast<BlockPath>(index);
         const double speed = timings.megabytesPerSecond[index];
-        std::printf("path %s: %s\n", BlockPathName(path),
-                    path == BlockPath::Reference ? "never chosen, not timed"
-                    : speed > 0 ? (std::to_string(int(speed)) + " MB/s").c_str()
-                                : "not offered by this processor");
+        if (speed > 0) {
+            std::printf("path %s: %.1f MB/s\n", BlockPathName(path), speed);
+        } else {
+            std::printf("path %s: %s\n", BlockPathName(path), path == BlockPath::Reference
+                        ? "never chosen, not timed" : "not offered by this processor");
+        }
         EXPECT_EQ(speed > 0, path != BlockPath::Reference && PathRunsOn(path, here));
     }
     const BlockPath fastest = FastestTimedPath(timings, pathAtLoad);
