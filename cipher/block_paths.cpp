@@ -115,7 +115,10 @@ BlockPath FastestTimedPath(const PathTimings& timings, BlockPath fallback) {
             fastest = static_cast<BlockPath>(p);
         }
     }
-    return fastest;
+    // Paths within a few percent of each other trade places from one timing to the next;
+    // then the choice made from the features stands.
+    const double standing = timings.megabytesPerSecond[static_cast<int32_t>(fallback)];
+    return best < standing * FasterByAtLeast ? fallback : fastest;
 }
 
 size_t BlocksWithin(const PathTimings& timings, double microseconds) {

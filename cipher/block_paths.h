@@ -61,12 +61,14 @@ using TickReader = uint64_t (*)();
 
 // Times every path but the reference that runs on `features`, encrypting a scratch run of
 // TimingRunBlocks under `context`: rounds in which each path runs once, the best run of
-// each kept, up to `rounds` rounds, none begun that would end past `budgetTicks`.
+// each kept, up to `rounds` rounds while their work fits `budgetTicks`.
 constexpr size_t TimingRunBlocks = 1024;
 PathTimings TimeBlockPaths(const BlowfishContext* context, const CpuFeatures& features,
                            TickReader ticks, uint64_t ticksPerSecond, uint64_t budgetTicks,
                            int rounds);
-// The fastest timed path; `fallback` where none was timed.
+// The fastest timed path, unless `fallback` was timed and no path beats it by the factor
+// FasterByAtLeast; `fallback` where none was timed.
+constexpr double FasterByAtLeast = 1.05;
 BlockPath FastestTimedPath(const PathTimings& timings, BlockPath fallback);
 // Whole 64-block groups that the slowest timed path transforms in `microseconds`, at least
 // one group: a batch of that size takes no longer on any path the measurement may choose.

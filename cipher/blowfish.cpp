@@ -213,8 +213,8 @@ PathTimings TimeBlockPaths(const BlowfishContext* context, const CpuFeatures& fe
     alignas(64) static uint8_t scratch[TimingRunBlocks * BlockSize];
     uint64_t best[BlockPathCount];
     for (uint64_t& b : best) b = UINT64_MAX;
-    const uint64_t begin = ticks();
     for (int round = 0; round < rounds; ++round) {
+        uint64_t roundTicks = 0;
         for (int32_t p = 0; p < BlockPathCount; ++p) {
             const BlockPath path = static_cast<BlockPath>(p);
             if (path == BlockPath::Reference || !PathRunsOn(path, features)) continue;
@@ -223,10 +223,12 @@ PathTimings TimeBlockPaths(const BlowfishContext* context, const CpuFeatures& fe
             const uint64_t spent = ticks() - start;
             // A tick count of 0 is a clock too coarse for this run: count it as one.
             best[p] = spent < best[p] ? (spent == 0 ? 1 : spent) : best[p];
+            roundTicks += best[p];
         }
-        // Rounds take about as long as each other: stop before one would overrun.
-        const uint64_t elapsed = ticks() - begin;
-        if (elapsed + elapsed / uint64_t(round + 1) > budgetTicks) break;
+        // A round costs about the sum of the best runs so far. Counting that, not the time
+        // that passed, keeps a run the system interrupted from cutting the timing short,
+        // and the next rounds give that path its fair try.
+        if (uint64_t(round + 2) * roundTicks > budgetTicks) break;
     }
     PathTimings timings = {};
     for (int32_t p = 0; p < BlockPathCount; ++p) {
