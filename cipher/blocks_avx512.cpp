@@ -17,8 +17,7 @@ namespace {
 // Gathers are slow on some processors, so instead each 32-bit word of 64 blocks is held
 // as four vectors of bytes ("planes"), byte j of every block's word in plane j. An S-box
 // then becomes four 256-byte tables, one per byte of its words, and a lookup of 64 indices
-// is two 128-entry byte permutes and a blend per table. Additions carry between planes
-// by hand.
+// is two 128-entry byte permutes per table. Additions carry between planes by hand.
 constexpr size_t Lanes = Avx512GroupBlocks;
 
 using Word = __m512i[4];        // planes 0 (least significant byte) to 3
@@ -30,6 +29,8 @@ struct Planes {
     uint8_t p[PWords][4];               // byte j of each round word
 };
 
+// Two permutes and a blend: one mask register for all four planes, as the narrow path,
+// short of registers, wants.
 CIPHREL_AVX512 inline __m512i Lookup(const uint8_t* table, __m512i index, __mmask64 high) {
     __m512i low = _mm512_permutex2var_epi8(_mm512_loadu_si512(table), index,
                                            _mm512_loadu_si512(table + 64));
@@ -38,26 +39,56 @@ CIPHREL_AVX512 inline __m512i Lookup(const uint8_t* table, __m512i index, __mmas
     return _mm512_mask_blend_epi8(high, low, upper);
 }
 
-CIPHREL_AVX512 inline void LookupWord(const uint8_t (*box)[256], __m512i index, Word out) {
-    __mmask64 high = _mm512_movepi8_mask(index);
-#pragma GCC unroll 4
-    for (int j = 0; j < 4; ++j) out[j] = Lookup(box[j], index, high);
-}
+// f = combine(f, S[box][index]) in each of G groups of 64 blocks; combine is a copy (first
+// box), 32-bit addition or XOR. The groups share each table load.
+//
+// A lookup is two masked permutes in a row instead of two permutes and a blend: the first
+// fills the lanes whose index has bit 7 set from the upper 128 entries and leaves the index
+// in the others, which the second then looks up in the lower 128 (the permute reads only
+// bits 0-6 of an index). That saves the blend and, as the tables are never overwritten,
+// their copies.
+enum class Combine { Copy, Add, Xor };
 
-// a += b, 32 bits per lane, carries passed upward between the byte planes.
-CIPHREL_AVX512 inline void AddTo(Word a, const Word b) {
-    const __m512i one = _mm512_set1_epi8(1);
-    __m512i sum = _mm512_add_epi8(a[0], b[0]);
-    __mmask64 carry = _mm512_cmplt_epu8_mask(sum, a[0]);
-    a[0] = sum;
+template <Combine How, int G>
+[[gnu::always_inline]] CIPHREL_AVX512 inline void FoldBoxes(const uint8_t (*box)[256],
+                                                            const __m512i (&index)[G],
+                                                            __m512i (&f)[G][4]) {
+    __mmask64 high[G];
+    __mmask64 low[G];
+    __mmask64 carry[G];
 #pragma GCC unroll 4
-    for (int j = 1; j < 4; ++j) {
-        sum = _mm512_add_epi8(a[j], b[j]);
-        __mmask64 next = j < 3 ? _mm512_cmplt_epu8_mask(sum, a[j]) : 0;
-        sum = _mm512_mask_add_epi8(sum, carry, sum, one);
-        // Adding the carry overflows only where it turned 0xFF into 0.
-        if (j < 3) carry = next | _mm512_mask_testn_epi8_mask(carry, sum, sum);
-        a[j] = sum;
+    for (int g = 0; g < G; ++g) {
+        high[g] = _mm512_movepi8_mask(index[g]);
+        low[g] = _knot_mask64(high[g]);
+        carry[g] = 0;
+    }
+#pragma GCC unroll 4
+    for (int j = 0; j < 4; ++j) {
+        const __m512i t0 = _mm512_loadu_si512(box[j]);
+        const __m512i t1 = _mm512_loadu_si512(box[j] + 64);
+        const __m512i t2 = _mm512_loadu_si512(box[j] + 128);
+        const __m512i t3 = _mm512_loadu_si512(box[j] + 192);
+#pragma GCC unroll 4
+        for (int g = 0; g < G; ++g) {
+            const __m512i x = _mm512_mask2_permutex2var_epi8(
+                t0, _mm512_mask2_permutex2var_epi8(t2, index[g], high[g], t3), low[g], t1);
+            if constexpr (How == Combine::Copy) {
+                f[g][j] = x;
+            } else if constexpr (How == Combine::Xor) {
+                f[g][j] = _mm512_xor_si512(f[g][j], x);
+            } else {
+                __m512i sum = _mm512_add_epi8(f[g][j], x);
+                if (j == 0) {
+                    carry[g] = _mm512_cmplt_epu8_mask(sum, x);
+                } else {
+                    __mmask64 next = j < 3 ? _mm512_cmplt_epu8_mask(sum, x) : 0;
+                    sum = _mm512_mask_sub_epi8(sum, carry[g], sum, _mm512_set1_epi32(-1));
+                    // Adding the carry overflows only where it turned 0xFF into 0.
+                    if (j < 3) carry[g] = next | _mm512_mask_testn_epi8_mask(carry[g], sum, sum);
+                }
+                f[g][j] = sum;
+            }
+        }
     }
 }
 
@@ -68,20 +99,38 @@ CIPHREL_AVX512 inline void XorBytes(Word a, const uint8_t bytes[4]) {
     }
 }
 
-// r ^= F(l)
-CIPHREL_AVX512 inline void Round(const Planes& t, const Word l, Word r) {
-    Word f;
-    Word x;
-    LookupWord(t.s[0], l[3], f);
-    LookupWord(t.s[1], l[2], x);
-    AddTo(f, x);
-    LookupWord(t.s[2], l[1], x);
+// One round in each of G groups: other ^= p ^ F(cur), then the two swap, so `cur` is always
+// the half changed last, the one that indexes the S-boxes. The other half is touched once a
+// round and waits in memory, which leaves the registers to the lookups of both groups.
+template <int G>
+[[gnu::always_inline]] CIPHREL_AVX512 inline void Round(const Planes& t, const uint8_t p[4],
+                                                        __m512i (&cur)[G][4],
+                                                        __m512i (*other)[4]) {
+    __m512i f[G][4];
+    __m512i index[G];
 #pragma GCC unroll 4
-    for (int j = 0; j < 4; ++j) f[j] = _mm512_xor_si512(f[j], x[j]);
-    LookupWord(t.s[3], l[0], x);
-    AddTo(f, x);
+    for (int g = 0; g < G; ++g) index[g] = cur[g][3];
+    FoldBoxes<Combine::Copy, G>(t.s[0], index, f);
 #pragma GCC unroll 4
-    for (int j = 0; j < 4; ++j) r[j] = _mm512_xor_si512(r[j], f[j]);
+    for (int g = 0; g < G; ++g) index[g] = cur[g][2];
+    FoldBoxes<Combine::Add, G>(t.s[1], index, f);
+#pragma GCC unroll 4
+    for (int g = 0; g < G; ++g) index[g] = cur[g][1];
+    FoldBoxes<Combine::Xor, G>(t.s[2], index, f);
+#pragma GCC unroll 4
+    for (int g = 0; g < G; ++g) index[g] = cur[g][0];
+    FoldBoxes<Combine::Add, G>(t.s[3], index, f);
+#pragma GCC unroll 4
+    for (int g = 0; g < G; ++g) {
+#pragma GCC unroll 4
+        for (int j = 0; j < 4; ++j) {
+            const __m512i word = _mm512_set1_epi8(static_cast<char>(p[j]));
+            const __m512i next = _mm512_ternarylogic_epi32(_mm512_loadu_si512(&other[g][j]),
+                                                           f[g][j], word, 0x96);
+            _mm512_storeu_si512(&other[g][j], cur[g][j]);
+            cur[g][j] = next;
+        }
+    }
 }
 
 // Swaps the 8-byte pieces of eight vectors as an 8x8 matrix, in three exchanges of
@@ -167,6 +216,39 @@ CIPHREL_AVX512 void SplitTables(const uint32_t* p, const BlowfishContext* contex
     }
 }
 
+// Transforms G groups of 64 blocks at `bytes`.
+template <int G>
+CIPHREL_AVX512 inline void RunGroups(const Planes& t, __m512i byteIndex, uint8_t* bytes) {
+    __m512i cur[G][4];
+    __m512i other[G][4];
+#pragma GCC unroll 4
+    for (int g = 0; g < G; ++g) {
+        Word r;
+        LoadPlanes(bytes + 8 * Lanes * g, byteIndex, cur[g], r);
+        XorBytes(cur[g], t.p[0]);
+#pragma GCC unroll 4
+        for (int j = 0; j < 4; ++j) _mm512_storeu_si512(&other[g][j], r[j]);
+    }
+    // A loop, not sixteen copies: unrolled, the code ran a fifth slower.
+#pragma GCC unroll 1
+    for (int i = 1; i <= BlowfishRounds; ++i) Round<G>(t, t.p[i], cur, other);
+#pragma GCC unroll 4
+    for (int g = 0; g < G; ++g) {
+        Word r;
+#pragma GCC unroll 4
+        for (int j = 0; j < 4; ++j) r[j] = _mm512_loadu_si512(&other[g][j]);
+        XorBytes(r, t.p[BlowfishRounds + 1]);
+        // After an even number of rounds the halves sit exchanged relative to the output.
+        StorePlanes(bytes + 8 * Lanes * g, byteIndex, r, cur[g]);
+    }
+}
+
+// Groups run side by side. A round is one long chain in each group (lookups, carries, the
+// next round's indices), and a second group gives the permute unit work while the first
+// waits; a third no longer fits the 32 vector and 8 mask registers. 32-bit code, with its
+// eight vector registers, runs one group at a time.
+constexpr int InterleavedGroups = sizeof(void*) == 8 ? 2 : 1;
+
 // Transforms whole groups of 64 blocks; returns how many blocks it did.
 CIPHREL_AVX512 size_t RunBlocks(const uint32_t* p, const BlowfishContext* context,
                                 uint8_t* bytes, size_t blockCount) {
@@ -174,24 +256,12 @@ CIPHREL_AVX512 size_t RunBlocks(const uint32_t* p, const BlowfishContext* contex
     Planes t;
     SplitTables(p, context, &t);
     const __m512i byteIndex = ByteTransposeIndex();
+    constexpr size_t Step = InterleavedGroups * Lanes;
     size_t done = 0;
-    for (; blockCount - done >= Lanes; done += Lanes) {
-        Word l;
-        Word r;
-        LoadPlanes(bytes + 8 * done, byteIndex, l, r);
-        // Each P word goes into a half before F's result does, off the chain of rounds.
-        XorBytes(l, t.p[0]);
-#pragma GCC unroll 8
-        for (int i = 0; i < BlowfishRounds; i += 2) {
-            XorBytes(r, t.p[i + 1]);
-            Round(t, l, r);
-            XorBytes(l, t.p[i + 2]);
-            Round(t, r, l);
-        }
-        XorBytes(r, t.p[BlowfishRounds + 1]);
-        // After an even number of rounds the halves sit exchanged relative to the output.
-        StorePlanes(bytes + 8 * done, byteIndex, r, l);
+    for (; blockCount - done >= Step; done += Step) {
+        RunGroups<InterleavedGroups>(t, byteIndex, bytes + 8 * done);
     }
+    for (; blockCount - done >= Lanes; done += Lanes) RunGroups<1>(t, byteIndex, bytes + 8 * done);
     return done;
 }
 
@@ -214,9 +284,7 @@ CIPHREL_AVX512 inline void StorePlane(uint8_t* plane, __m512i v) {
     _mm512_storeu_si512(plane, v);
 }
 
-// f = combine(f, S[box][index]); combine is a copy (first box), 32-bit addition or XOR.
-enum class Combine { Copy, Add, Xor };
-
+// f = combine(f, S[box][index]), as FoldBoxes does for registers.
 template <Combine How>
 CIPHREL_AVX512 inline void FoldBox(const uint8_t (*box)[256], const uint8_t* indexPlane,
                                    __m512i f[4]) {
