@@ -29,16 +29,6 @@ struct Planes {
     uint8_t p[PWords][4];               // byte j of each round word
 };
 
-// Two permutes and a blend: one mask register for all four planes, as the narrow path,
-// short of registers, wants.
-CIPHREL_AVX512 inline __m512i Lookup(const uint8_t* table, __m512i index, __mmask64 high) {
-    __m512i low = _mm512_permutex2var_epi8(_mm512_loadu_si512(table), index,
-                                           _mm512_loadu_si512(table + 64));
-    __m512i upper = _mm512_permutex2var_epi8(_mm512_loadu_si512(table + 128), index,
-                                             _mm512_loadu_si512(table + 192));
-    return _mm512_mask_blend_epi8(high, low, upper);
-}
-
 // f = combine(f, S[box][index]) in each of G groups of 64 blocks; combine is a copy (first
 // box), 32-bit addition or XOR. The groups share each table load.
 //
@@ -284,16 +274,22 @@ CIPHREL_AVX512 inline void StorePlane(uint8_t* plane, __m512i v) {
     _mm512_storeu_si512(plane, v);
 }
 
-// f = combine(f, S[box][index]), as FoldBoxes does for registers.
+// f = combine(f, S[box][index]), as FoldBoxes does for registers, with the same two
+// masked permutes per lookup: besides the blend, that saves the register which held the
+// second half's result, and with it some of the spills of F.
 template <Combine How>
 CIPHREL_AVX512 inline void FoldBox(const uint8_t (*box)[256], const uint8_t* indexPlane,
                                    __m512i f[4]) {
     const __m512i index = LoadPlane(indexPlane);
     const __mmask64 high = _mm512_movepi8_mask(index);
+    const __mmask64 low = _knot_mask64(high);
     __mmask64 carry = 0;
 #pragma GCC unroll 4
     for (int j = 0; j < 4; ++j) {
-        const __m512i x = Lookup(box[j], index, high);
+        const __m512i upper = _mm512_mask2_permutex2var_epi8(
+            LoadPlane(box[j] + 128), index, high, LoadPlane(box[j] + 192));
+        const __m512i x = _mm512_mask2_permutex2var_epi8(LoadPlane(box[j]), upper, low,
+                                                         LoadPlane(box[j] + 64));
         if constexpr (How == Combine::Copy) {
             f[j] = x;
         } else if constexpr (How == Combine::Xor) {
