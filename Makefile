@@ -44,6 +44,7 @@ fuzz: fuzzers
 # Speed beside OpenSSL's Blowfish, no pass or fail; run it on an otherwise idle machine.
 bench: native
 	@build/native/bench/bench
+	@/usr/bin/python3 bench/web_bench.py build/native/bench/openssl_loop
 
 dist: module
 	@mkdir -p dist

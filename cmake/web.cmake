@@ -11,6 +11,9 @@ add_test(NAME web.page
                  ${PROJECT_SOURCE_DIR}/docs/web-page.png)
 # Serial: its timing checks (progress every 250 ms) want the processors to themselves.
 set_tests_properties(web.page PROPERTIES LABELS web TIMEOUT 600 RUN_SERIAL TRUE)
+# The committed page holds the kit's core as it stands.
+add_test(NAME web.page_built COMMAND node ${PROJECT_SOURCE_DIR}/web/build.js --check)
+set_tests_properties(web.page_built PROPERTIES LABELS web)
 
 add_executable(openssl_loop bench/openssl_loop.cpp)
 target_link_libraries(openssl_loop PRIVATE OpenSSL::Crypto)
