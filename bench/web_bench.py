@@ -66,15 +66,14 @@ def main():
             version = driver.capabilities.get("browserVersion", "?")
         finally:
             driver.quit()
-    print("\nWeb page and Node.js kit, 64 MiB, best of %d turns" % TURNS)
-    print("    %-44s %9s %10s" % ("", "MB/s", "x OpenSSL"))
-    for name, value in (("OpenSSL BF_encrypt loop", openssl),
-                        ("page: encrypt a file (Chromium %s, %d workers)" % (version, workers),
-                         page),
-                        ("kit/ciphrel.js encryptFile in Node.js %s" % subprocess.run(
-                            ["node", "--version"], capture_output=True, text=True).stdout.strip(),
-                         node)):
-        print("    %-44s %9.0f %10.2f" % (name, value, value / openssl))
+    node_version = subprocess.run(["node", "--version"], capture_output=True,
+                                  text=True).stdout.strip()
+    print("\nWeb page (Chromium %s, %d workers) and kit (Node.js %s), 64 MiB, best of %d"
+          % (version, workers, node_version, TURNS))
+    print("    %-28s %9s %10s" % ("", "MB/s", "x OpenSSL"))
+    for name, value in (("OpenSSL BF_encrypt loop", openssl), ("page: encrypt a file", page),
+                        ("kit: encryptFile in Node.js", node)):
+        print("    %-28s %9.0f %10.2f" % (name, value, value / openssl))
     print("ratio web-file %.2f" % (page / openssl))
     print("ratio web-node %.2f" % (node / openssl))
 

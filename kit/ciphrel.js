@@ -5,7 +5,8 @@
 //   decryptString(Buffer.from("Level7Key"), rawQueryValue)    // -> the game's text, a Buffer
 //   encryptString(Buffer.from("Level7Key"), Buffer.from("OK"), INTERNET)
 //
-// Keys are Buffers; like the object, only the first 56 bytes count. Command line:
+// Keys are Buffers; like the object, only the first 56 bytes count. keyFromText("Level7Key")
+// gives a key text's bytes as the game has them (Windows-1252). Command line:
 //   node ciphrel.js OPERATION KEY_HEX [ARGUMENTS]     (see USAGE below)
 "use strict";
 
@@ -338,6 +339,6 @@ function main(args) {
 module.exports = {
   Blowfish: NodeBlowfish, DEFAULT, INTERNET, URL_SAFE, escape, unescape, encryptString, decryptString,
   encryptInt, decryptInt, encryptFile, decryptFile, rawQueryValue, runOperation,
-  keyFromText, keyFromHex, setupFilter, PRESETS,
+  keyFromText: (text) => toBuffer(keyFromText(text)), setupFilter, PRESETS,
 };
 if (require.main === module) process.exitCode = main(process.argv.slice(2));
