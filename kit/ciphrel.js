@@ -110,8 +110,8 @@ class Blowfish {
     return [words[0] >>> 0, words[1] >>> 0];
   }
   // Every whole 8-byte block of `bytes` in place; a final piece of 1 to 7 bytes stays as it
-  // is. The halves are little-endian words, as typed arrays read them on every machine
-  // Node.js and the browsers run on.
+  // is. The halves are little-endian words, as typed arrays read them on little-endian
+  // processors (x86 and ARM: every machine a designer's browser runs on).
   transformInPlace(bytes, encrypt) {
     const whole = bytes.length - bytes.length % 8, aligned = bytes.byteOffset % 4 === 0;
     const words = aligned ? new Int32Array(bytes.buffer, bytes.byteOffset, whole / 4)
