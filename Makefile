@@ -45,9 +45,11 @@ fuzz: fuzzers
 	@scripts/run-fuzz.sh build/fuzz $(FUZZ_SECONDS)
 
 # Speed beside OpenSSL's Blowfish, no pass or fail; run it on an otherwise idle machine.
-# Then "Encrypt a File" through dist/ciphrel.dll under 32-bit Wine, here or in the guest.
+# Then the page's file speed in headless Chromium, and "Encrypt a File" through
+# dist/ciphrel.dll under 32-bit Wine, here or in the guest.
 bench: native dist
 	@build/native/bench/bench
+	@/usr/bin/python3 bench/web_bench.py build/native/bench/openssl_loop
 	@cp dist/ciphrel.dll build/module/ciphrel.dll
 	@scripts/wine-run.sh build/module/dll_file_bench.exe
 
