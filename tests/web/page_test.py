@@ -18,10 +18,9 @@ ANSWERS = []
 CP1252 = {b: bytes([b]).decode("cp1252", "ignore") or chr(b) for b in range(256)}
 BYTE_OF = {c: b for b, c in CP1252.items()}
 TYPABLE = [b for b in range(32, 256) if b != 127]     # what a text box takes as typed
-FILL = """
-const [fields, button, outputs] = arguments, at = (id) => document.getElementById(id);
+FILL = """const [fields, button, outputs] = arguments, at = (id) => document.getElementById(id);
 for (const [id, value] of fields) {
-  if (typeof value === "boolean") at(id).checked = value; else at(id).value = value;
+  at(id)[typeof value === "boolean" ? "checked" : "value"] = value;
   at(id).dispatchEvent(new Event(at(id).tagName === "SELECT" ? "change" : "input"));
 }
 at(button).click();
