@@ -3,8 +3,22 @@
 
 usage: commands_test.py --tool "COMMAND PREFIX" --answers KNOWN_ANSWERS_TSV
        (--tool "wine build/module/ciphrel.exe" for the Windows build)"""
-import atexit, fcntl, os, pathlib, pty, re, resource, select, shlex, signal, stat
-import subprocess, sys, tempfile, time, unittest
+import atexit
+import fcntl
+import os
+import pathlib
+import pty
+import re
+import resource
+import select
+import shlex
+import signal
+import stat
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
 
 TOOL = []
 WINE = False

@@ -5,7 +5,15 @@ lines as a user types them, each endpoint over loopback.
 
 usage: kit_test.py CIPHREL KNOWN_ANSWERS_TSV SOURCE_DIR
 """
-import itertools, os, random, socket, subprocess, sys, time, unittest, urllib.parse
+import itertools
+import os
+import random
+import socket
+import subprocess
+import sys
+import time
+import unittest
+import urllib.parse
 
 CLI = SOURCE = KIT = None
 ANSWERS = []

@@ -5,8 +5,20 @@ messages for bad keys, no network, and the README's screenshot.
 
 usage: page_test.py CIPHREL KNOWN_ANSWERS_TSV SCREENSHOT_PNG [TEST ...]
 """
-import functools, http.server, json, os, pathlib, random, re, struct, subprocess, sys
-import tempfile, threading, time, unittest
+import functools
+import http.server
+import json
+import os
+import pathlib
+import random
+import re
+import struct
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
 
 from selenium.webdriver.common.by import By
 
